@@ -1,0 +1,21 @@
+// The one seam between the daemon and the operating-system calls that wait or act on the world:
+// sleeps, the clock, shell commands, signals, syslog and process exit. The target build links
+// os_seam.cpp, which calls the C library directly; unit tests link a fake with a clock that jumps.
+// Serial I/O does not go through here: it is tested over real pseudo-terminals.
+#pragma once
+
+#include <sys/time.h>
+#include <sys/types.h>
+#include <time.h>
+
+unsigned int OsSleep(unsigned int seconds);
+int OsUsleep(unsigned int usec);
+int OsGettimeofday(struct timeval* tv);
+time_t OsTime();
+// Runs a command line through /bin/sh; returns what system() returns.
+int OsSystem(const char* command);
+int OsKill(pid_t pid, int sig);
+void OsOpenlog(const char* ident, int option, int facility);
+// Logs one fixed text (never used as a format).
+void OsSyslog(int priority, const char* text);
+[[noreturn]] void OsExit(int status);

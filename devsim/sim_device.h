@@ -1,0 +1,49 @@
+// The device simulator: the world outside linkwarden on a PC. A simulated cellular or analog
+// modem behind two pseudo-terminals linked at <root>/dev/ttyPSC7 (data) and <root>/dev/ttyPSC3
+// (aux), driven by a small text control language. The same engine runs in-process in unit tests
+// (on a background thread) and as the linkwarden-devsim program.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace devsim {
+
+// One command line the modem received (without its CR).
+struct LogEntry {
+    double time;        // seconds since the epoch (real clock), when the CR arrived
+    int port;           // 0 data port, 1 aux port
+    std::string line;   // the command text as received
+};
+
+class SimDevice {
+public:
+    // root: the sandbox folder; <root>/dev is created if missing.
+    explicit SimDevice(const std::string& root);
+    ~SimDevice();
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    // Creates the pseudo-terminals and links and starts serving on a background thread.
+    // Returns false (with a message on stderr) when the terminals cannot be set up.
+    bool Start();
+    // Stops the thread; the links are removed.
+    void Stop();
+
+    // Runs one line of the control language (see --help of linkwarden-devsim) and returns its
+    // answer: "ok", "error: ..." or the requested text. Thread-safe.
+    std::string Control(const std::string& line);
+
+    // Every command received so far, in order. Thread-safe.
+    std::vector<LogEntry> CommandLog() const;
+    // Only the command texts, for compact assertions.
+    std::vector<std::string> Commands(int port = 0) const;
+    void ClearLog();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace devsim

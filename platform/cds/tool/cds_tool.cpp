@@ -1,0 +1,2 @@
+// Placeholder until this module is built.
+int main() { return 2; }

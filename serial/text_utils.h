@@ -1,0 +1,11 @@
+// Pure text-to-value parsers for modem answers.
+#pragma once
+
+// Copies the first number (a digit, then digits and dots) found among the first 200 characters
+// of source into destination (at most size-1 characters, zero-filled, terminated) and cuts source
+// after it. OK when the number ends inside the window; NOT_OK when there is no digit (destination
+// empty, "\nCFG-YNK: retval = NOT_OK" printed) or the number runs to the window's end.
+int YankStrNumbers(char* source, char* destination, int size);
+// Packs "20.00.524" as (20 << 20) | (0 << 12) | 524 = 0x0140020C. 0 for "?..." or a field of
+// more than four characters.
+int StrToVersion(char* text);
