@@ -13,10 +13,17 @@ int OpenModemPort(MODEM_PORT_TYPE type);
 // Raw 8N1 at `speed` (a termios B* constant), CREAD | CLOCAL, VMIN 0 / VTIME 10, input flushed,
 // O_NONBLOCK cleared. Returns 1 when both the settings and the flags were applied, else 0.
 int ConfigModemPort(int fd, unsigned int speed);
-// Non-canonical reads with VMIN 0 and VTIME of `seconds` (at most 2.5 s). Returns tcsetattr's result.
+// Non-canonical reads with VMIN 0 and VTIME of `seconds` (0 to 24 s; a longer request gives
+// 2.5 s, a negative one no wait at all). Other settings are kept. Returns tcsetattr's result
+// (-1 also when the settings cannot be read).
 int SetCellPortTimeout(int fd, int seconds);
 // Discards up to 100 waiting bytes, one read at a time. Returns the last read's result
 // (0 quiet line, -1 error, 1 when the limit was reached).
 int FlushRxData(int fd);
+// One read() of at most size bytes, retried on EINTR. On a port that is still non-blocking,
+// "nothing yet" (EAGAIN) gives 0 like a time-out. Returns the byte count, 0, or -1.
+int ReadModemPort(int fd, char* buf, int size);
+// Writes all len bytes, retrying on EINTR and after partial writes. Returns len, or -1.
+int WriteModemPort(int fd, const char* buf, int len);
 // Refreshes globalSec and globalMsec from the wall clock.
 void GetSystemTime();

@@ -1,4 +1,91 @@
-// Placeholder until this module is built.
+// Pure text-to-value helpers for modem answers: the first number in a reply, and a firmware
+// version text packed into one integer. In place, no allocation, no state.
 #include "serial/text_utils.h"
-int YankStrNumbers(char*, char* d, int) { d[0] = 0; return 0; }
-int StrToVersion(char*) { return 0; }
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "app/globals.h"
+
+enum {
+    YANK_WINDOW = 200,      // only the first 200 characters of an answer are searched
+    VERSION_FIELDS = 3,
+    VERSION_FIELD_MAX = 4,  // "20.00.524": no field is longer than four characters
+};
+
+static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// "AT+CSQ\r\r\n+CSQ: 17,99\r\n\r\nOK\r\n" -> "17" (source cut after it)
+// "10.1.2.3 more"                      -> "10.1.2.3"   (dots belong to the number)
+// "-51"                                -> "51"         (no sign)
+int YankStrNumbers(char* source, char* destination, int size) {
+    int start = 0;
+    while (start < YANK_WINDOW && source[start] != '\0' && !IsDigit(source[start])) start++;
+    if (start >= YANK_WINDOW || !IsDigit(source[start])) {
+        printf("\nCFG-YNK: retval = NOT_OK");
+        if (size > 0) destination[0] = '\0';
+        return NOT_OK;
+    }
+
+    int end = start;
+    while (end < YANK_WINDOW && (IsDigit(source[end]) || source[end] == '.')) end++;
+
+    int result = NOT_OK;
+    int numberLen = end - start;
+    if (size > 0) {
+        int keep = numberLen < size - 1 ? numberLen : size - 1;
+        memcpy(destination, source + start, static_cast<size_t>(keep));
+        memset(destination + keep, 0, static_cast<size_t>(size - keep));
+    }
+    // A number still running at the window's edge may go on beyond it: report it, but leave
+    // the source as it is.
+    if (end < YANK_WINDOW) {
+        source[end] = '\0';
+        result = OK;
+    }
+    return result;
+}
+
+// "20.00.524" -> (20 << 20) | (0 << 12) | 524 = 0x0140020C. Fields are ORed, not added, so an
+// out-of-range field bleeds into its neighbour; real versions never have one.
+int StrToVersion(char* text) {
+    if (text[0] == '?') {
+        // "??.??.???" is the placeholder for a version the modem has not told us yet.
+        if (vexDebug) {
+            printf("\nCFG-STV: we don't have a good version number yet: %s, so just return 0.  ",
+                   text);
+        }
+        return 0;
+    }
+
+    uint32_t field[VERSION_FIELDS] = {0, 0, 0};
+    const char* p = text;
+    bool valid = true;
+    for (int f = 0; f < VERSION_FIELDS && valid; f++) {
+        char digits[VERSION_FIELD_MAX + 1];
+        int n = 0;
+        while (n < VERSION_FIELD_MAX && *p != '\0' && *p != '.') digits[n++] = *p++;
+        digits[n] = '\0';
+        if (*p == '.') {
+            p++;
+        } else if (*p != '\0') {
+            printf("\n\n*** ERROR: invalid FW version: tempStr: '%s' ***\n", text);
+            valid = false;
+            break;
+        }
+        uint32_t v = 0;
+        for (int i = 0; i < n && IsDigit(digits[i]); i++) v = v * 10 + static_cast<uint32_t>(digits[i] - '0');
+        field[f] = v;
+    }
+
+    uint32_t packed = 0;
+    if (valid) {
+        packed = field[0];
+        packed = (packed << 8) | field[1];
+        packed = (packed << 12) | field[2];
+    }
+    int version = static_cast<int>(packed);
+    if (vexDebug) printf("\nCFG-STV: str version: '%s', int version:%x  ", text, static_cast<unsigned int>(version));
+    return version;
+}
