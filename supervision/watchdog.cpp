@@ -1,6 +1,290 @@
-// Placeholder until this module is built.
+// The link watchdog keeps the cellular data link up once supervision runs: it restarts pppd when
+// it is gone, polls the modem's aux port, ends each refresh period by stopping pppd, and pings a
+// configured address through ppp1. When recovery fails it ends the process and leaves the restart
+// (which resets and reconfigures the modem) to whatever runs the program.
 #include "supervision/watchdog.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <syslog.h>
+
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/os_seam.h"
+#include "cell/signal.h"
+#include "store/leaf_writers.h"
+#include "store/leaves.h"
+#include "supervision/ppp_control.h"
+
 watchdog_settings_t watchdogSettings = {};
-void LoadWatchdogSettings() {}
-void ResetWatchdogCounters() {}
-int RunWatchdogPass(int, int, int*, char*) { return 0; }
+
+static watchdog_counters_t counters = {};
+
+// Thresholds, in seconds added up from the passes' elapsed time.
+enum {
+    AUX_POLL_PERIOD = 60,
+    AUX_FAILS_BEFORE_EXIT = 5,  // the sixth failed poll in a row ends the process
+    PPP_START_SETTLE = 3,
+    PPP_START_CHECKS = 30,      // one second apart
+    PPP_REST_AFTER_CHANGE = 15  // after a restart and after a refresh stop
+};
+
+// A ping command: "fping -c1 -t<ms> -I ppp1 <target> > /dev/null 2>&1" always fits.
+enum { PING_COMMAND_SIZE = 100 };
+
+// A rejected store text is shown escaped and cut to this many of its bytes.
+enum { SHOWN_TEXT_MAX = 40 };
+
+static const int SYSLOG_OPTIONS = LOG_PID | LOG_CONS | LOG_PERROR;  // 0x23
+
+static int ClampToInt(long long v) {
+    if (v > INT_MAX) return INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+// Accumulators add wall-clock seconds; a clock stepped by years must not overflow them.
+static int AddSeconds(int total, int elapsed) {
+    return ClampToInt(static_cast<long long>(total) + elapsed);
+}
+
+void ResetWatchdogCounters() { counters = watchdog_counters_t{}; }
+
+watchdog_counters_t GetWatchdogCounters() { return counters; }
+
+int IsPingTargetAcceptable(const char* text, size_t length) {
+    if (length == 0 || length >= sizeof watchdogSettings.autoPingIp) return 0;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (i == 0 && !alnum) return 0;
+        if (!alnum && c != '.' && c != '-') return 0;
+    }
+    return 1;
+}
+
+// Writes text into out as printable ASCII only: quotes, backslashes and every byte outside
+// 0x20..0x7e become \xNN, and a text longer than SHOWN_TEXT_MAX bytes ends in "...".
+static void EscapeForMessage(const std::string& text, char* out, size_t size) {
+    size_t used = 0;
+    out[0] = '\0';
+    for (size_t i = 0; i < text.size() && i < SHOWN_TEXT_MAX; i++) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        char piece[5];
+        if (c >= 0x20 && c <= 0x7e && c != '"' && c != '\\') {
+            piece[0] = static_cast<char>(c);
+            piece[1] = '\0';
+        } else {
+            snprintf(piece, sizeof piece, "\\x%02x", c);
+        }
+        size_t len = strlen(piece);
+        if (used + len + 4 > size) break;
+        memcpy(out + used, piece, len + 1);
+        used += len;
+    }
+    if (text.size() > SHOWN_TEXT_MAX && used + 4 <= size) memcpy(out + used, "...", 4);
+}
+
+static void ReportAutoPingOff(const char* syslogText, const char* stdoutText) {
+    OsOpenlog(nullptr, SYSLOG_OPTIONS, 0);
+    OsSyslog(LOG_ERR, syslogText);
+    puts(stdoutText);
+}
+
+static void LoadRefreshInterval() {
+    toolkit::CElement element;
+    api_status_t status = CDS_STATUS_OK;
+    element_property_t info = {};
+    int result = api.get_leaf(LEAF_REFRESH_INTERVAL, status, element, info);
+    if (result == 0 && status == CDS_STATUS_OK) {
+        watchdogSettings.connRefreshInterval = ClampToInt(element.to_int() * 60LL);  // minutes
+    } else {
+        printf("CFG-HCE: Error while reading %s.\n", LEAF_REFRESH_INTERVAL);
+        watchdogSettings.connRefreshInterval = 0;
+    }
+    printf("CFG-HCE: connRefreshInterval = %d\n", watchdogSettings.connRefreshInterval);
+}
+
+static void ClearAutoPing() {
+    watchdogSettings.autoPingInterval = 0;
+    watchdogSettings.autoPingRetries = 0;
+    watchdogSettings.autoPingTimeout = 0;
+    memset(watchdogSettings.autoPingIp, 0, sizeof watchdogSettings.autoPingIp);
+}
+
+// The ping target goes into a shell command line run as root, so only an address or a host
+// name is taken; anything else turns the auto-ping off and says so. An empty target is fine
+// while the auto-ping is off anyway.
+static void TakePingTarget(const std::string& target) {
+    if (watchdogSettings.autoPingInterval <= 0 && target.empty()) return;
+    if (IsPingTargetAcceptable(target.data(), target.size())) {
+        memcpy(watchdogSettings.autoPingIp, target.data(), target.size());
+        watchdogSettings.autoPingIp[target.size()] = '\0';
+        return;
+    }
+    char shown[4 * SHOWN_TEXT_MAX + 8];
+    char logText[sizeof shown + 96];
+    char outText[sizeof shown + 128];
+    EscapeForMessage(target, shown, sizeof shown);
+    snprintf(logText, sizeof logText, "CON_MODEM:HCM: AutoPingIp \"%s\" rejected. auto-ping timer disabled",
+             shown);
+    snprintf(outText, sizeof outText,
+             "[CON_MODEM:HCM] AutoPingIp \"%s\" is not an IPv4 address or host name; auto-ping "
+             "timer disabled",
+             shown);
+    ClearAutoPing();
+    ReportAutoPingOff(logText, outText);
+}
+
+static void LoadAutoPing() {
+    ClearAutoPing();
+
+    const std::vector<std::string> paths = {LEAF_AUTO_PING_INTERVAL, LEAF_AUTO_PING_RETRIES,
+                                            LEAF_AUTO_PING_TIMEOUT, LEAF_AUTO_PING_IP};
+    std::vector<api_status_t> statuses;
+    std::vector<toolkit::CElement> elements;
+    std::vector<element_property_t> infos;
+    int result = api.get_leaves(paths, statuses, elements, infos);
+    if (result != 0) {
+        ReportAutoPingOff("CON_MODEM:HCM: get_leaves failed. auto-ping timer disabled",
+                          "[CON_MODEM:HCM] get_leaves failed; auto-ping timer disabled");
+        return;
+    }
+    if (statuses.size() != paths.size()) {
+        ReportAutoPingOff(
+            "[CON_MODEM:HCM] get_leaves retcodes.size failed. auto-ping timer disabled",
+            "[CON_MODEM:HCM] get_leaves retcodes.size failed; auto-ping timer disabled");
+        return;
+    }
+    if (elements.size() != statuses.size()) {
+        ReportAutoPingOff(
+            "[CON_MODEM:HCM] pcd_get_leaves localPathlist.size failed. auto-ping timer disabled",
+            "[CON_MODEM:HCM] pcd_get_leaves localPathlist.size failed; auto-ping timer disabled");
+        return;
+    }
+
+    // A single leaf that could not be read keeps its default without a message.
+    if (statuses[0] == CDS_STATUS_OK) watchdogSettings.autoPingInterval = elements[0].to_int();
+    if (statuses[1] == CDS_STATUS_OK) watchdogSettings.autoPingRetries = elements[1].to_int();
+    if (statuses[2] == CDS_STATUS_OK) {
+        // Configured in seconds; a time-out longer than the interval makes no sense.
+        long long seconds = elements[2].to_int();
+        if (seconds > watchdogSettings.autoPingInterval) seconds = watchdogSettings.autoPingInterval;
+        int ms = ClampToInt(seconds * 1000);
+        watchdogSettings.autoPingTimeout = ms == 0 ? 1 : ms;
+    }
+    std::string target;
+    if (statuses[3] == CDS_STATUS_OK) elements[3].to_string(target);
+    TakePingTarget(target);
+}
+
+void LoadWatchdogSettings() {
+    LoadRefreshInterval();
+    LoadAutoPing();
+    printf("\nHCM:Auto-Ping::Interval = %d", watchdogSettings.autoPingInterval);
+    printf("\nHCM:Auto-Ping::Retry count = %d", watchdogSettings.autoPingRetries);
+    printf("\nHCM:Auto-Ping::Timeout = %d", watchdogSettings.autoPingTimeout);
+    printf("\nHCM:Auto-Ping::IP = %s\n", watchdogSettings.autoPingIp);
+    fflush(stdout);
+}
+
+// pppd is gone: start it, give it time to come up, and publish the new link address. A start
+// command that fails is simply tried again on the next pass.
+static void RestartPppd() {
+    if (StartPPPDataConnection() != 0) return;
+    OsSleep(PPP_START_SETTLE);
+    for (int i = 0; i < PPP_START_CHECKS; i++) {
+        if (CheckPPPDataConnection() == 0) break;
+        OsSleep(1);
+    }
+    if (CheckPPPDataConnection() != 0) {
+        puts("HCM: PPP1 connection not resurrected. Exiting to let binary restart");
+        fflush(stdout);
+        OsExit(1);
+    }
+    puts("HCM: PPP1 connection resurrected");
+    fflush(stdout);
+    OsSleep(PPP_REST_AFTER_CHANGE);
+    WriteIntLeaf(ReadPPP1IpAddrFromCds(), LEAF_CELL_IP_ADDR);
+    counters.refreshElapsed = 0;
+}
+
+// Returns 1 when there is no port to poll (the stored descriptor is 0).
+static int PollAuxPort(int elapsed, int* portFd, char* rxBuf) {
+    int reopen = 0;
+    counters.auxPollElapsed = AddSeconds(counters.auxPollElapsed, elapsed);
+    if (counters.auxPollElapsed < AUX_POLL_PERIOD) return 0;
+    if (*portFd == 0) {
+        reopen = 1;
+    } else if (UpdateCellStatus(*portFd, rxBuf) == 1) {
+        counters.auxFailCount = 0;
+    } else {
+        counters.auxFailCount++;
+        printf("HCM:Failed to read from cell modem aux port. Count = %d\n", counters.auxFailCount);
+        if (counters.auxFailCount > AUX_FAILS_BEFORE_EXIT) {
+            printf("\n\n\nHCM:Failed to read from cell modem aux port %d times. Exiting\n\n\n",
+                   counters.auxFailCount);
+            fflush(stdout);
+            OsExit(0);
+        }
+    }
+    counters.auxPollElapsed = 0;
+    return reopen;
+}
+
+// Stopping pppd is the whole refresh: the next pass finds it gone and brings the link up afresh.
+static void RefreshLink(int elapsed, int now) {
+    if (watchdogSettings.connRefreshInterval == 0) return;
+    counters.refreshElapsed = AddSeconds(counters.refreshElapsed, elapsed);
+    if (counters.refreshElapsed <= watchdogSettings.connRefreshInterval) return;
+    printf("HCM: Refresh time elapsed. now = %d\n", now);
+    fflush(stdout);
+    StopPPPDataConnection();
+    OsSleep(PPP_REST_AFTER_CHANGE);
+    counters.refreshElapsed = 0;
+}
+
+static void AutoPing(int elapsed, int now) {
+    if (watchdogSettings.autoPingInterval <= 0) return;
+    counters.pingElapsed = AddSeconds(counters.pingElapsed, elapsed);
+    if (counters.pingElapsed <= watchdogSettings.autoPingInterval) return;
+
+    printf("HCM: Pinging %s; now = %d\n", watchdogSettings.autoPingIp, now);
+    char command[PING_COMMAND_SIZE];
+    memset(command, 0, sizeof command);
+    snprintf(command, sizeof command, "fping -c1 -t%d -I ppp1 %s > /dev/null 2>&1",
+             watchdogSettings.autoPingTimeout, watchdogSettings.autoPingIp);
+    printf("HCM: %s\n", command);
+    fflush(stdout);
+    // Any non-zero result is a failed ping, including a shell that could not run fping.
+    if (OsSystem(command) == 0) {
+        puts("HCM: Ping successful");
+        counters.pingFailCount = 0;
+    } else {
+        counters.pingFailCount++;
+        printf("HCM: Ping failed. pingFailCount = %d\n", counters.pingFailCount);
+        if (counters.pingFailCount >= watchdogSettings.autoPingRetries) {
+            printf("HCM: Ping failed %d times. Restarting the modem\n",
+                   watchdogSettings.autoPingRetries);
+            fflush(stdout);
+            OsExit(1);
+        }
+    }
+    fflush(stdout);
+    counters.pingElapsed = 0;
+}
+
+int RunWatchdogPass(int elapsed, int now, int* portFd, char* rxBuf) {
+    // A pass that finds pppd gone only restarts it; the time that took counts in the next pass.
+    if (CheckPPPDataConnection() != 0) {
+        RestartPppd();
+        return 0;
+    }
+    int reopen = PollAuxPort(elapsed, portFd, rxBuf);
+    RefreshLink(elapsed, now);
+    AutoPing(elapsed, now);
+    return reopen;
+}
