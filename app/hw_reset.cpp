@@ -1,5 +1,183 @@
-// Placeholder until this module is built.
+// Modem reset and power control. linkwarden never drives the reset pin or the modem supply itself:
+// it writes true to a request leaf and the device's power service sets it back to false once it
+// has acted, so every operation here is "write, then poll the leaf".
 #include "app/hw_reset.h"
-int RequestHwReset() { return 1; }
-int SetCellModemPower(int) { return 0; }
-void ForgetLastPowerRequest() {}
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/globals.h"
+#include "app/modem_select.h"
+#include "app/os_seam.h"
+#include "serial/port.h"
+#include "store/leaves.h"
+
+// Reads of a request leaf before giving up, 500 ms apart: 5 s for the service to answer.
+static const int kRequestPolls = 10;
+static const unsigned int kRequestPollUs = 500000;
+// The power service needs 10 s between two power requests; we wait for at most 15 s.
+static const int64_t kPowerSpacingSec = 10;
+static const int kPowerSpacingMaxWaits = 15;
+// A powered-up cellular modem needs this long before it answers AT.
+static const unsigned int kPowerUpSettleSec = 60;
+
+static const char kRule55Dash[] = "-------------------------------------------------------";
+static const char kRule49Eq[] = "=================================================";
+static const char kRule50Eq[] = "==================================================";
+static const char kRule51Eq[] = "===================================================";
+
+// Low 32 bits of globalSec at the end of the last power request; 0 means none was made.
+static int32_t lastPowerRequestSec = 0;
+
+void ForgetLastPowerRequest() { lastPowerRequestSec = 0; }
+
+static int32_t LowClockSeconds() { return static_cast<int32_t>(static_cast<uint32_t>(globalSec)); }
+
+static int64_t SecondsSinceLastPowerRequest() {
+    return globalSec - static_cast<int64_t>(lastPowerRequestSec);
+}
+
+// Reads a bool leaf into the shared element `value`; a leaf that cannot be read counts as
+// whatever to_bool makes of the element.
+static bool ReadRequestLeaf(const char* path) {
+    api_status_t status = CDS_STATUS_OK;
+    element_property_t info = {};
+    api.get_leaf(path, status, value, info);
+    return value.to_bool();
+}
+
+// Polls a request leaf until the service has set it false. Returns true when it did.
+static bool WaitForRequestLeafClear(const char* path) {
+    for (int i = 0; i < kRequestPolls; i++) {
+        if (!ReadRequestLeaf(path)) return true;
+        OsUsleep(kRequestPollUs);
+    }
+    return false;
+}
+
+static void WriteRequestLeaf(const char* path) {
+    value.set_bool(true);
+    api_status_t status = CDS_STATUS_OK;
+    std::string text;
+    api.set_leaf(path, value, status, 0, text);
+}
+
+static int ResetAnalogModem() {
+    if (vexDebug) {
+        printf("\n%s ", kRule55Dash);
+        printf("\nCFG-HWR: Send CDS command to reset the modem pin. ");
+        printf("\n%s\n", kRule55Dash);
+    }
+    fflush(stdout);
+
+    // The reset request goes through the shared single-leaf globals; neither the read nor the
+    // write outcome matters, only whether the service clears the leaf afterwards.
+    leafpath = LEAF_RESET_ANALOG_MODEM;
+    api.get_leaf(leafpath, retCode, value, property);
+    value.set_bool(true);
+    std::string text;
+    api.set_leaf(leafpath, value, retCode, 0, text);
+
+    bool cleared = false;
+    for (int i = 0; i < kRequestPolls && !cleared; i++) {
+        api.get_leaf(leafpath, retCode, value, property);
+        cleared = !value.to_bool();
+        if (!cleared) OsUsleep(kRequestPollUs);
+    }
+    if (!cleared) {
+        printf("\n\nCFG-HWR: *** ERROR: linkwarden: Service failed to send RESET request to modem. ");
+        return 0;
+    }
+    if (vexDebug) puts("\nCFG-HWR: Successfully sent RESET request to Modem.");
+    return 1;
+}
+
+static void PowerCycleCellModem() {
+    if (vexDebug) {
+        printf("\n\n%s", kRule49Eq);
+        printf("\n CFG-HWR: power on/off cell modem");
+        printf("\n%s\n", kRule51Eq);
+    }
+    fflush(stdout);
+
+    if (SetCellModemPower(0) == 1) {
+        if (vexDebug) printf("\nCFG-HWR: Modem Powered down OK ");
+        fflush(stdout);
+        if (SetCellModemPower(1) == 1) {
+            OsSleep(kPowerUpSettleSec);
+            if (vexDebug) printf("\nCFG-HWR: Modem powered up OK ");
+        } else if (vexDebug) {
+            puts("\n\n*** CFG-HWR: Modem failed Power up ***");
+        }
+        fflush(stdout);
+    } else {
+        // No power-up request after a failed power-down: the service is not answering, and an
+        // On request on top of a pending Off one would only be refused.
+        puts("\n\n*** CFG-HWR: Modem failed Power down ***");
+    }
+}
+
+int RequestHwReset() {
+    int result = 1;
+    if (CheckForModemType() == MODEM_ANALOG) {
+        result = ResetAnalogModem();
+    } else {
+        // Type 0 lands here too: a power cycle request is harmless when nothing is fitted.
+        PowerCycleCellModem();
+    }
+    if (vexDebug) printf("\n%s\n", kRule50Eq);
+    return result;
+}
+
+int SetCellModemPower(int on) {
+    GetSystemTime();
+    int64_t elapsed = SecondsSinceLastPowerRequest();
+    if (vexDebug) {
+        printf("\nCFG-PWR: set cell power %d", on);
+        if (elapsed >= 0 && elapsed < kPowerSpacingSec) {
+            printf("\nCFG-PWR: *** Need to wait %d sec before sending command (globalSec:%d, last:%d)",
+                   static_cast<int>(elapsed), static_cast<int>(LowClockSeconds()),
+                   static_cast<int>(lastPowerRequestSec));
+        }
+    }
+    fflush(stdout);
+
+    // A clock set back gives a negative difference and so the full wait.
+    for (int i = 0; i < kPowerSpacingMaxWaits; i++) {
+        GetSystemTime();
+        if (SecondsSinceLastPowerRequest() >= kPowerSpacingSec) break;
+        OsSleep(1);
+        if (vexDebug) printf(".");
+    }
+
+    // A request still pending in either direction means the service is busy: we then only
+    // watch whether our direction's leaf clears.
+    bool onIdle = WaitForRequestLeafClear(LEAF_CELL_MODEM_ON);
+    if (onIdle && vexDebug) printf("\nCFG-PWR: not busy with Power On command ");
+    bool offIdle = false;
+    if (onIdle) {
+        offIdle = WaitForRequestLeafClear(LEAF_CELL_MODEM_OFF);
+        if (offIdle && vexDebug) printf("\nCFG-PWR: not busy with Power Off command ");
+    }
+    const char* requestLeaf = (on == 1) ? LEAF_CELL_MODEM_ON : LEAF_CELL_MODEM_OFF;
+    if (onIdle && offIdle) {
+        if (vexDebug) printf("\nCFG-PWR: ready to set cell modem power On/Off ");
+        if (vexDebug) fputs(on == 1 ? "\nCFG-PWR: Turn ON cell " : "\nCFG-PWR: Turn OFF cell ", stdout);
+        WriteRequestLeaf(requestLeaf);
+    }
+
+    bool acknowledged = WaitForRequestLeafClear(requestLeaf);
+    if (acknowledged && vexDebug) {
+        printf("\nCFG-PWR: Successfully sent Power set %d request to Modem.\n", on);
+    }
+
+    GetSystemTime();
+    lastPowerRequestSec = LowClockSeconds();
+
+    if (!acknowledged) {
+        if (vexDebug) puts("\nCFG-PWR: Failed to send Power change request to Modem.");
+        return 0;
+    }
+    return 1;
+}
