@@ -1,19 +1,347 @@
-// Placeholder until this module is built.
+// Stand-in for the device's store client libraries on a PC: every leaf is one small file under the
+// store folder, so the simulator, shell scripts and tests can read and set leaves with plain tools.
+//
+// Leaf paths are refused (CDS_STATUS_BAD_VALUE) unless they start with "/", hold no NUL, and every
+// component between slashes is non-empty and does not start with "." — so no "//", no trailing
+// "/", no "." or ".." and nothing can land outside the store or collide with the hidden temporary
+// files that writes rename over a leaf.
 #include "cds.h"
-pcd_handle_t pcd_init(void) { return 0; }
-void pcd_close(pcd_handle_t) {}
-namespace toolkit {
-CElement::CElement() : type_(TYPE_NONE), b_(false), i_(0) {}
-void CElement::set_bool(bool v) { type_ = TYPE_BOOL; b_ = v; }
-void CElement::set_int(int32_t v) { type_ = TYPE_INT; i_ = v; }
-void CElement::set_string(const std::string& v) { type_ = TYPE_STRING; s_ = v; }
-bool CElement::to_bool() const { return b_; }
-int32_t CElement::to_int() const { return i_; }
-void CElement::to_string(std::string& out) const { out = s_; }
-CCds::CCds(pcd_handle_t h) : handle_(h) {}
-CCds::~CCds() {}
-void CCds::set_handle(pcd_handle_t h) { handle_ = h; }
-int CCds::get_leaf(const std::string&, api_status_t& s, CElement&, element_property_t&) { s = CDS_STATUS_NO_STORE; return -1; }
-int CCds::get_leaves(const std::vector<std::string>&, std::vector<api_status_t>&, std::vector<CElement>&, std::vector<element_property_t>&) { return -1; }
-int CCds::set_leaf(const std::string&, const CElement&, api_status_t& s, pcd_tribool_t, std::string&) { s = CDS_STATUS_NO_STORE; return -1; }
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+enum {
+    MAX_HANDLES = 8,
+    STORE_DIR_MAX = 256,
+    FILE_PATH_MAX = 1024,
+    LEAF_FILE_MAX = 4096  // a larger leaf file is garbage, not a value
+};
+
+const char* const DEFAULT_STORE = "/var/lib/cds";
+
+// Store folder per open handle; handle N is slot N-1, an empty folder is a free slot.
+char storeDirs[MAX_HANDLES][STORE_DIR_MAX];
+
+const char* StoreDir(pcd_handle_t handle) {
+    if (handle < 1 || handle > MAX_HANDLES) return nullptr;
+    const char* dir = storeDirs[handle - 1];
+    return dir[0] ? dir : nullptr;
 }
+
+bool PathAcceptable(const std::string& path) {
+    if (path.size() < 2 || path[0] != '/') return false;
+    if (path.find('\0') != std::string::npos) return false;
+    size_t start = 1;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (end == start || path[start] == '.') return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Joins the store folder and the leaf path; false when it would not fit.
+bool LeafFile(const char* dir, const std::string& path, char* out, size_t size) {
+    int n = snprintf(out, size, "%s%s", dir, path.c_str());
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+// Strict decimal int32: optional '-', at least one digit, nothing else.
+bool ParseInt32(const char* text, int32_t& out) {
+    const char* p = text;
+    if (*p == '-') p++;
+    if (*p < '0' || *p > '9') return false;
+    for (const char* q = p; *q; q++) {
+        if (*q < '0' || *q > '9') return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    long long v = strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+
+// Parses one leaf file's content ("TYPE VALUE", final newline optional).
+bool ParseLeaf(const char* data, size_t len, toolkit::CElement& element) {
+    if (len > 0 && data[len - 1] == '\n') len--;
+    if (memchr(data, '\n', len) || memchr(data, '\0', len)) return false;
+    std::string line(data, len);
+    size_t blank = line.find(' ');
+    if (blank == std::string::npos) return false;
+    std::string kind = line.substr(0, blank);
+    std::string rest = line.substr(blank + 1);
+    if (kind == "bool") {
+        if (rest == "true") {
+            element.set_bool(true);
+        } else if (rest == "false") {
+            element.set_bool(false);
+        } else {
+            return false;
+        }
+        return true;
+    }
+    if (kind == "int") {
+        int32_t v = 0;
+        if (!ParseInt32(rest.c_str(), v)) return false;
+        element.set_int(v);
+        return true;
+    }
+    if (kind == "string") {
+        element.set_string(rest);
+        return true;
+    }
+    return false;
+}
+
+api_status_t ReadLeaf(const char* dir, const std::string& path, toolkit::CElement& element,
+                      element_property_t& info) {
+    element = toolkit::CElement();
+    info = element_property_t();
+    if (!PathAcceptable(path)) return CDS_STATUS_BAD_VALUE;
+    char file[FILE_PATH_MAX];
+    if (!LeafFile(dir, path, file, sizeof file)) return CDS_STATUS_BAD_VALUE;
+
+    int fd = open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? CDS_STATUS_NO_LEAF : CDS_STATUS_IO;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return CDS_STATUS_BAD_LEAF;
+    }
+    char data[LEAF_FILE_MAX + 1];
+    size_t len = 0;
+    while (len < sizeof data) {
+        ssize_t n = read(fd, data + len, sizeof data - len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            return CDS_STATUS_IO;
+        }
+        if (n == 0) break;
+        len += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (len > LEAF_FILE_MAX || !ParseLeaf(data, len, element)) {
+        element = toolkit::CElement();
+        return CDS_STATUS_BAD_LEAF;
+    }
+    info.type = element.type();
+    info.mtime = static_cast<int64_t>(st.st_mtime);
+    return CDS_STATUS_OK;
+}
+
+// mkdir -p for the folders between the store folder and the leaf file.
+bool MakeParents(const char* dir, char* file) {
+    size_t skip = strlen(dir) + 1;
+    for (char* p = file + skip; *p; p++) {
+        if (*p != '/') continue;
+        *p = '\0';
+        int rc = mkdir(file, 0755);
+        int err = errno;
+        *p = '/';
+        if (rc != 0 && err != EEXIST) return false;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const char* data, size_t len) {
+    while (len > 0) {
+        ssize_t n = write(fd, data, len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+unsigned tempCounter = 0;
+
+api_status_t WriteLeaf(const char* dir, const std::string& path, const toolkit::CElement& element) {
+    if (!PathAcceptable(path)) return CDS_STATUS_BAD_VALUE;
+    std::string line;
+    switch (element.type()) {
+    case toolkit::CElement::TYPE_BOOL:
+        line = element.to_bool() ? "bool true\n" : "bool false\n";
+        break;
+    case toolkit::CElement::TYPE_INT: {
+        char num[16];
+        snprintf(num, sizeof num, "%ld", static_cast<long>(element.to_int()));
+        line = std::string("int ") + num + "\n";
+        break;
+    }
+    case toolkit::CElement::TYPE_STRING: {
+        std::string text;
+        element.to_string(text);
+        if (text.find('\n') != std::string::npos || text.find('\0') != std::string::npos)
+            return CDS_STATUS_BAD_VALUE;
+        line = "string " + text + "\n";
+        if (line.size() > LEAF_FILE_MAX) return CDS_STATUS_BAD_VALUE;
+        break;
+    }
+    default:
+        return CDS_STATUS_BAD_VALUE;
+    }
+
+    char file[FILE_PATH_MAX];
+    char temp[FILE_PATH_MAX];
+    if (!LeafFile(dir, path, file, sizeof file)) return CDS_STATUS_BAD_VALUE;
+    // The temporary file sits beside the leaf (same file system, so rename is atomic) under a
+    // hidden name no leaf can have; pid and counter keep concurrent writers apart.
+    size_t slash = path.rfind('/');
+    int n = snprintf(temp, sizeof temp, "%s%s.cds-tmp.%ld.%u", dir, path.substr(0, slash + 1).c_str(),
+                     static_cast<long>(getpid()), tempCounter++);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof temp) return CDS_STATUS_BAD_VALUE;
+
+    int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ENOENT) {
+        if (!MakeParents(dir, temp)) return CDS_STATUS_IO;
+        fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    }
+    if (fd < 0) return CDS_STATUS_IO;
+    bool ok = WriteAll(fd, line.data(), line.size());
+    if (close(fd) != 0) ok = false;
+    if (ok && rename(temp, file) == 0) return CDS_STATUS_OK;
+    unlink(temp);
+    return CDS_STATUS_IO;
+}
+
+}  // namespace
+
+pcd_handle_t pcd_init(void) {
+    const char* dir = getenv("CDS_STORE");
+    if (!dir || !dir[0]) dir = DEFAULT_STORE;
+    size_t len = strlen(dir);
+    if (len >= STORE_DIR_MAX) return 0;
+    struct stat st;
+    if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || access(dir, W_OK | X_OK) != 0) return 0;
+    for (int i = 0; i < MAX_HANDLES; i++) {
+        if (storeDirs[i][0] == '\0') {
+            memcpy(storeDirs[i], dir, len + 1);
+            // A trailing slash would double up when joined with a leaf path.
+            while (len > 1 && storeDirs[i][len - 1] == '/') storeDirs[i][--len] = '\0';
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
+void pcd_close(pcd_handle_t handle) {
+    if (StoreDir(handle)) storeDirs[handle - 1][0] = '\0';
+}
+
+namespace toolkit {
+
+CElement::CElement() : type_(TYPE_NONE), b_(false), i_(0) {}
+
+void CElement::set_bool(bool v) {
+    type_ = TYPE_BOOL;
+    b_ = v;
+}
+
+void CElement::set_int(int32_t v) {
+    type_ = TYPE_INT;
+    i_ = v;
+}
+
+void CElement::set_string(const std::string& v) {
+    type_ = TYPE_STRING;
+    s_ = v;
+}
+
+bool CElement::to_bool() const {
+    switch (type_) {
+    case TYPE_BOOL: return b_;
+    case TYPE_INT: return i_ != 0;
+    case TYPE_STRING: return s_ == "true" || s_ == "1";
+    default: return false;
+    }
+}
+
+int32_t CElement::to_int() const {
+    switch (type_) {
+    case TYPE_BOOL: return b_ ? 1 : 0;
+    case TYPE_INT: return i_;
+    case TYPE_STRING: {
+        // strtoll, not strtol: long is 32 bits on the target and would clamp before we do.
+        long long v = strtoll(s_.c_str(), nullptr, 10);
+        if (v < INT32_MIN) return INT32_MIN;
+        if (v > INT32_MAX) return INT32_MAX;
+        return static_cast<int32_t>(v);
+    }
+    default: return 0;
+    }
+}
+
+void CElement::to_string(std::string& out) const {
+    switch (type_) {
+    case TYPE_BOOL: out = b_ ? "true" : "false"; break;
+    case TYPE_INT: {
+        char num[16];
+        snprintf(num, sizeof num, "%ld", static_cast<long>(i_));
+        out = num;
+        break;
+    }
+    case TYPE_STRING: out = s_; break;
+    default: out.clear(); break;
+    }
+}
+
+CCds::CCds(pcd_handle_t handle) : handle_(handle) {}
+
+CCds::~CCds() {
+    if (handle_ != 0) pcd_close(handle_);
+}
+
+void CCds::set_handle(pcd_handle_t handle) {
+    if (handle_ != 0 && handle_ != handle) pcd_close(handle_);
+    handle_ = handle;
+}
+
+int CCds::get_leaf(const std::string& path, api_status_t& status, CElement& element,
+                   element_property_t& info) {
+    const char* dir = StoreDir(handle_);
+    if (!dir) {
+        element = CElement();
+        info = element_property_t();
+        status = CDS_STATUS_NO_STORE;
+        return -1;
+    }
+    status = ReadLeaf(dir, path, element, info);
+    return 0;
+}
+
+int CCds::get_leaves(const std::vector<std::string>& paths, std::vector<api_status_t>& statuses,
+                     std::vector<CElement>& elements, std::vector<element_property_t>& infos) {
+    const char* dir = StoreDir(handle_);
+    statuses.assign(paths.size(), dir ? CDS_STATUS_OK : CDS_STATUS_NO_STORE);
+    elements.assign(paths.size(), CElement());
+    infos.assign(paths.size(), element_property_t());
+    if (!dir) return -1;
+    for (size_t i = 0; i < paths.size(); i++) statuses[i] = ReadLeaf(dir, paths[i], elements[i], infos[i]);
+    return 0;
+}
+
+int CCds::set_leaf(const std::string& path, const CElement& element, api_status_t& status,
+                   pcd_tribool_t, std::string&) {
+    const char* dir = StoreDir(handle_);
+    if (!dir) {
+        status = CDS_STATUS_NO_STORE;
+        return -1;
+    }
+    status = WriteLeaf(dir, path, element);
+    return 0;
+}
+
+}  // namespace toolkit
