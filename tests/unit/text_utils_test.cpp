@@ -1,0 +1,99 @@
+// Number and version extraction from real modem answers and hostile text.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/globals.h"
+#include "serial/text_utils.h"
+
+namespace {
+
+std::string Captured() {
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+const char kNoNumber[] = "\nCFG-YNK: retval = NOT_OK";
+
+}  // namespace
+
+TEST(TextUtils, yank_takes_the_first_number_within_200_characters_and_cuts_the_source_after_it) {
+    const std::string digits2000(2000, '7');
+    const struct {
+        std::string source; int size; int result; std::string number, sourceAfter; bool message;
+    } rows[] = {
+        {"AT+CSQ\r\r\n+CSQ: 17,99\r\n\r\nOK\r\n", 40, OK, "17", "AT+CSQ\r\r\n+CSQ: 17", false},
+        {"AT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n", 20, OK, "99", "AT+CSQ\r\r\n+CSQ: 99", false},
+        {"AT#CCID\r\r\n#CCID: 89014104279461713562\r\n\r\nOK\r\n", 40, OK, "89014104279461713562",
+         "AT#CCID\r\r\n#CCID: 89014104279461713562", false},
+        // size 15: a 15-digit IMEI keeps its first 14 digits
+        {"AT+CGSN\r\r\n353535099996462\r\n\r\nOK\r\n", 15, OK, "35353509999646",
+         "AT+CGSN\r\r\n353535099996462", false},
+        {"AT+GMR\r\r\n20.00.014\r\n\r\nOK\r\n", 40, OK, "20.00.014", "AT+GMR\r\r\n20.00.014", false},
+        {"AT#CFVR\r\r\n#CFVR: 7\r\n\r\nOK\r\n", 40, OK, "7", "AT#CFVR\r\r\n#CFVR: 7", false},
+        {"-51", 40, OK, "51", "-51", false},
+        {".5", 40, OK, "5", ".5", false},
+        {"10.1.2.3 more", 40, OK, "10.1.2.3", "10.1.2.3", false},
+        {"12345678901234567890", 15, OK, "12345678901234", "12345678901234567890", false},
+        {std::string(198, 'x') + "7 ", 40, OK, "7", std::string(198, 'x') + "7", false},
+        // a number still running at the window's edge: reported, source untouched
+        {std::string(199, 'x') + "7 ", 40, NOT_OK, "7", std::string(199, 'x') + "7 ", false},
+        {digits2000, 40, NOT_OK, digits2000.substr(0, 39), digits2000, false},
+        {std::string(200, 'x') + "7", 40, NOT_OK, "", std::string(200, 'x') + "7", true},
+        {"AT\r\r\nOK\r\n", 40, NOT_OK, "", "AT\r\r\nOK\r\n", true},
+        {"\xe6\x9e\x98\xfc\x80", 40, NOT_OK, "", "\xe6\x9e\x98\xfc\x80", true},
+        {"", 40, NOT_OK, "", "", true},
+    };
+    for (const auto& row : rows) {
+        std::string source = row.source;
+        char dest[64];
+        memset(dest, 'Z', sizeof dest);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(YankStrNumbers(&source[0], dest, row.size), row.result) << row.source;
+        EXPECT_EQ(Captured(), row.message ? kNoNumber : "") << row.source;
+        EXPECT_EQ(std::string(dest), row.number) << row.source;
+        EXPECT_EQ(std::string(source.c_str()), row.sourceAfter) << row.source;
+        if (!row.message) {  // zero-filled to size-1 and terminated, nothing written beyond
+            for (int i = static_cast<int>(row.number.size()); i < row.size; i++) EXPECT_EQ(dest[i], 0) << i;
+            EXPECT_EQ(dest[row.size], 'Z');
+        }
+    }
+}
+
+TEST(TextUtils, version_packs_three_fields_into_12_8_12_bits_or_gives_0) {
+    const std::string invalid = "\n\n*** ERROR: invalid FW version: tempStr: '";
+    const struct { std::string text; int version; std::string message; } rows[] = {
+        {"20.00.524", 0x0140020C, ""},
+        {"20.00.014", 0x0140000E, ""},
+        {"20.00", 0x01400000, ""},
+        {"", 0, ""},
+        {"??.??.???", 0, ""},
+        {"2a.x.7", 0x00200007, ""},         // a field's value is its leading digits
+        {"20.256.1", 0x01500001, ""},       // fields are ORed: 256 spills into the first field
+        {"12345.00.524", 0, invalid + "12345.00.524' ***\n"},
+        {"20.00.52400", 0, invalid + "20.00.52400' ***\n"},
+        {"20.00.524\r\n", 0, invalid + "20.00.524\r\n' ***\n"},  // the line end makes a fifth character
+    };
+    for (const auto& row : rows) {
+        std::string text = row.text;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(StrToVersion(&text[0]), row.version) << row.text;
+        EXPECT_EQ(Captured(), row.message) << row.text;
+    }
+}
+
+TEST(TextUtils, version_trace_is_printed_in_debug_only) {
+    const struct { const char* text; const char* trace; } rows[] = {
+        {"20.00.524", "\nCFG-STV: str version: '20.00.524', int version:140020c  "},
+        {"??.??.???", "\nCFG-STV: we don't have a good version number yet: ??.??.???, so just return 0.  "},
+    };
+    for (const auto& row : rows) {
+        std::string text = row.text;
+        vexDebug = 1;
+        testing::internal::CaptureStdout();
+        StrToVersion(&text[0]);
+        vexDebug = 0;
+        EXPECT_EQ(Captured(), row.trace);
+    }
+}
