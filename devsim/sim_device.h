@@ -41,6 +41,12 @@ public:
     std::vector<std::string> Commands(int port = 0) const;
     void ClearLog();
 
+    // Also appends each received command, as a "<time> <port> <command>" line, to this file
+    // (empty: no file). The program uses it for its commands.log.
+    void SetCommandFile(const std::string& path);
+    // The pseudo-terminal path behind port 0 (data) or 1 (aux); empty while there is none.
+    std::string PortPath(int port) const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
