@@ -1,0 +1,160 @@
+// Whitelist address grammar of "-ip" arguments, and modem detection from the option leaves.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/modem_select.h"
+#include "store/leaves.h"
+#include "temp_store.h"
+
+namespace {
+
+std::string Captured(const std::function<void()>& f) {
+    fflush(stdout);
+    testing::internal::CaptureStdout();
+    f();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+struct DebugOn {
+    DebugOn() { vexDebug = 1; }
+    ~DebugOn() { vexDebug = 0; }
+};
+
+}  // namespace
+
+// Parses one argument the way main fills a whitelist entry: the address, then the mask from where
+// the address parse stopped, with one shared counter.
+TEST(GrabAddr, fills_address_and_mask_from_one_argument) {
+    struct Row {
+        std::string arg;
+        const char* ip;
+        const char* mask;
+        int pos;
+    } rows[] = {
+        {"-ip10.1.2.3,255.255.0.0", "10.1.2.3", "255.255.0.0", 23},
+        {"-ip10.1.2.3", "10.1.2.3", "255.255.255.255", 11},
+        {"-ip=10.1.2.3 255.255.0.0", "10.1.2.3", "255.255.0.0", 24},
+        {"-ip10.1.2.3 ", "10.1.2.3", "255.255.255.255", 12},
+        {"-ip 10.1.2.3,,255.0.0.0", "10.1.2.3", "255.0.0.0", 23},
+        {"-ip10.1.2.3,mask=255.0.0.0", "10.1.2.3", "255.0.0.0", 26},
+        // "/", ":" and ";" are no separators: the address is dropped, the mask starts there.
+        {"-ip10.1.2.3/24", "", "24", 14},
+        {"-ip10.1.2.3:8080", "", "8080", 16},
+        {"-ip10.1.2.3;255", "", "255", 15},
+        // Cut after 15 characters and accepted; the mask parse starts at the sixteenth.
+        {"-ip1234567890123456789", "123456789012345", "6789", 22},
+        {"-ip" + std::string(1997, '9'), "999999999999999", "999999999999999", 33},
+        // No digits at all, or "-ip" alone: nothing copied, the mask keeps its default.
+        {"-ip", "", "255.255.255.255", 3},
+        {"-ipxyz", "", "255.255.255.255", 6},
+        // At most ten characters are skipped before the address must start.
+        {"-ip" + std::string(15, '-') + "10.1.2.3", "", "10.1.2.3", 26},
+        {"-ip10.1.2.3,netmask---255", "10.1.2.3", "", 21},
+        {"-ip\xff\xfe" "10.1.2.3", "10.1.2.3", "255.255.255.255", 13},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.arg.substr(0, 40));
+        std::vector<char> arg(r.arg.begin(), r.arg.end());
+        arg.push_back('\0');
+        whitelist_t entry;
+        memset(&entry, 'Z', sizeof entry);
+        entry.ip[0] = '\0';
+        snprintf(entry.mask, sizeof entry.mask, "%s", "255.255.255.255");
+        int pos = 0;
+        GrabAddrFromStr(arg.data(), entry.ip, &pos);
+        GrabAddrFromStr(arg.data() + pos, entry.mask, &pos);
+        EXPECT_STREQ(entry.ip, r.ip);
+        EXPECT_STREQ(entry.mask, r.mask);
+        EXPECT_EQ(pos, r.pos);
+        for (int i = 16; i < 20; i++) EXPECT_EQ(entry.ip[i], 'Z') << "ip byte " << i;
+    }
+}
+
+TEST(GrabAddr, result_says_accepted_and_rejection_is_traced_only_in_debug) {
+    char text[] = "-ip10.1.2.3/24";
+    char out[20] = "old";
+    int pos = 0;
+    EXPECT_EQ(Captured([&] { EXPECT_EQ(GrabAddrFromStr(text, out, &pos), 0); }), "");
+    EXPECT_STREQ(out, "");
+
+    DebugOn debug;
+    pos = 0;
+    EXPECT_EQ(Captured([&] { GrabAddrFromStr(text, out, &pos); }),
+              "\nCFG-GAD: Invalid addr, *ptr: '/', addr: \"10.1.2.3\" -> clear it");
+    char plain[] = "10.1.2.3";
+    pos = 5;  // the counter is advanced, not reset
+    EXPECT_EQ(Captured([&] { EXPECT_EQ(GrabAddrFromStr(plain, out, &pos), 1); }), "");
+    EXPECT_EQ(pos, 13);
+}
+
+TEST(ModemType, first_option_leaf_that_reads_true_decides) {
+    const char* const head =
+        "\n\nCFG-CFM: test CDS leaf for installed analog modem... \nCFG-CFM: No Analog modem leaf set ";
+    struct Row {
+        std::vector<const char*> trueLeaves;
+        int type;
+        std::string trace;
+    } rows[] = {
+        {{}, MODEM_NONE, head},
+        {{LEAF_OPTION_ANALOG, LEAF_OPTION_CELL_GSM, LEAF_OPTION_CELL_VERIZON}, MODEM_ANALOG,
+         "\n\nCFG-CFM: test CDS leaf for installed analog modem... \nCFG-CFM: Analog modem leaf set "},
+        {{LEAF_OPTION_CELL_GSM, LEAF_OPTION_CELL_SPRINT, LEAF_OPTION_CELL_VERIZON}, MODEM_CELL_GSM,
+         std::string(head) + "\n\nCFG-CFM: GSM cell modem leaf set "},
+        {{LEAF_OPTION_CELL_SPRINT, LEAF_OPTION_CELL_VERIZON, LEAF_OPTION_CELL_VERISON},
+         MODEM_CELL_SPRINT, std::string(head) + "\n\nCFG-CFM: Cell Sprint flag leaf set"},
+        {{LEAF_OPTION_CELL_VERIZON, LEAF_OPTION_CELL_VERISON}, MODEM_CELL_VERIZON,
+         std::string(head) + "\n\nCFG-CFM: Cell Verizon flag set"},
+        {{LEAF_OPTION_CELL_VERISON}, MODEM_CELL_VERIZON,
+         std::string(head) + "\n\nCFG-CFM: Cell VeriSon flag set **** BAD SPELLING! ****"},
+    };
+    DebugOn debug;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.type);
+        TempStore store;
+        ForgetModemType();
+        store.SetBool(LEAF_OPTION_ANALOG, false);
+        for (const char* leaf : r.trueLeaves) store.SetBool(leaf, true);
+        int type = -1;
+        EXPECT_EQ(Captured([&] { type = CheckForModemType(); }), r.trace);
+        EXPECT_EQ(type, r.type);
+        EXPECT_EQ(store.Has(LEAF_ANALOG_CONFIGURED), r.type == MODEM_ANALOG);
+    }
+    ForgetModemType();
+}
+
+TEST(ModemType, cellular_and_none_results_are_remembered_silently) {
+    TempStore store;
+    for (int first : {MODEM_CELL_GSM, MODEM_NONE}) {
+        ForgetModemType();
+        store.SetBool(LEAF_OPTION_CELL_GSM, first == MODEM_CELL_GSM);
+        EXPECT_EQ(CheckForModemType(), first);
+        store.SetBool(LEAF_OPTION_CELL_GSM, first != MODEM_CELL_GSM);
+        store.SetBool(LEAF_OPTION_ANALOG, true);
+        DebugOn debug;
+        EXPECT_EQ(Captured([&] { EXPECT_EQ(CheckForModemType(), first); }), "");
+        store.SetBool(LEAF_OPTION_ANALOG, false);
+    }
+    ForgetModemType();
+}
+
+TEST(ModemType, analog_is_read_again_each_time_and_rewrites_its_leaf) {
+    TempStore store;
+    ForgetModemType();
+    store.SetBool(LEAF_OPTION_ANALOG, true);
+    EXPECT_EQ(CheckForModemType(), MODEM_ANALOG);
+    EXPECT_TRUE(store.GetBool(LEAF_ANALOG_CONFIGURED));
+    store.SetBool(LEAF_ANALOG_CONFIGURED, false);
+    EXPECT_EQ(Captured([] { EXPECT_EQ(CheckForModemType(), MODEM_ANALOG); }), "");
+    EXPECT_TRUE(store.GetBool(LEAF_ANALOG_CONFIGURED));
+
+    store.SetBool(LEAF_OPTION_ANALOG, false);
+    store.SetBool(LEAF_OPTION_CELL_SPRINT, true);
+    EXPECT_EQ(CheckForModemType(), MODEM_CELL_SPRINT);
+    ForgetModemType();
+}
