@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Start-up of the real binary on a store with no modem option set: the whole trace byte for byte,
+# the clean-up commands acting under LINKWARDEN_ROOT, both configured leaves cleared, exit 0; and
+# the early stop when the store folder is missing.
+set -euo pipefail
+
+: "${LINKWARDEN_BIN:?}" "${CDS_BIN:?}"
+work=$(mktemp -d /tmp/lw-startup.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# rule LEAD CHAR COUNT: LEAD followed by COUNT copies of CHAR
+rule() {
+    printf '%s' "$1"
+    printf "%$3s" '' | tr ' ' "$2"
+}
+
+# The build date and time differ per build; everything else must match exactly.
+normalise() {
+    sed -E 's/Built: [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9] =/Built: DATE TIME =/'
+}
+
+expect_same() {  # NAME EXPECTED-FILE ACTUAL-FILE
+    if ! cmp -s "$2" "$3"; then
+        fail "$1: trace differs"
+        diff <(cat -A "$2") <(cat -A "$3") | head -20 || true
+    fi
+}
+
+head_of_trace() {  # ROOT
+    printf '\n\n\n=========================== linkwarden Built: DATE TIME ============================================'
+    printf '\nCFG-MAIN: Start main, command line (or default) data rate: 115200 bps'
+    printf "\nCFG-MAIN: Remove any old version file, system command: 'exec rm -rf %s/jffs//home/verizon/fota/verizonCellVer.txt'  " "$1"
+    printf "\nCFG-MAIN: Remove any old pipe, sys command: 'exec rm %s/tmp/cell_pipe'  " "$1"
+}
+
+# --- a store with no modem option: detection finds none and the process ends cleanly
+root="$work/root"
+store="$work/store"
+mkdir -p "$root/jffs/home/verizon/fota" "$root/tmp" "$store"
+touch "$root/jffs/home/verizon/fota/verizonCellVer.txt" "$root/tmp/cell_pipe"
+
+status=0
+LINKWARDEN_ROOT="$root" CDS_STORE="$store" "$LINKWARDEN_BIN" -ip10.1.2.3,255.255.0.0 -vd -ip10.1.2.3/24 \
+    >"$work/out.raw" 2>"$work/err" || status=$?
+normalise <"$work/out.raw" >"$work/out"
+{
+    head_of_trace "$root"
+    printf '\nCFG-MAIN: 0) grabbed IP: "10.1.2.3"  Mask: "255.255.0.0" '
+    printf '\nCFG-GAD: Invalid addr, *ptr: '"'/'"', addr: "10.1.2.3" -> clear it'
+    printf '\nCFG-MAIN: 1) grabbed IP: ""  Mask: "24" '
+    rule $'\n' = 103
+    printf '\nCFG-MAIN: Initially set analog and cell modem configured value leaves to FALSE and installed modem type to none '
+    printf '\n\nCFG-MAIN: Determine any installed modem type '
+    printf '\n\nCFG-CFM: test CDS leaf for installed analog modem... '
+    printf '\nCFG-CFM: No Analog modem leaf set '
+    rule $'\n\n' = 56
+    printf '\n  CFG-MAIN: NO modem is installed, exit linkwarden. '
+    rule $'\n' = 56
+    rule $'\n\n' - 29
+    printf '\n CFG-MAIN: EXIT linkwarden '
+    rule $'\n' - 30
+    printf '\n'
+} >"$work/expected"
+
+[ "$status" -eq 0 ] || fail "no modem: exit status $status, want 0"
+expect_same "no modem" "$work/expected" "$work/out"
+[ ! -e "$root/jffs/home/verizon/fota/verizonCellVer.txt" ] || fail "old version file not removed"
+[ ! -e "$root/tmp/cell_pipe" ] || fail "old pipe not removed"
+for leaf in /U6F/AnalogModem/Configured/Value /U6IC/Comms/CellularModem/Configured/Value; do
+    value=$(CDS_STORE="$store" "$CDS_BIN" get "$leaf" 2>/dev/null) || value="<missing>"
+    [ "$value" = false ] || fail "$leaf is $value, want false"
+done
+leaves=$(CDS_STORE="$store" "$CDS_BIN" list | wc -l)
+[ "$leaves" -eq 2 ] || fail "$leaves leaves written, want only the two configured leaves"
+
+# --- the store folder is missing: the process stops after the command line, touching nothing
+missing="$work/no-store"
+status=0
+LINKWARDEN_ROOT="$root" CDS_STORE="$missing" "$LINKWARDEN_BIN" >"$work/out.raw" 2>"$work/err" || status=$?
+normalise <"$work/out.raw" >"$work/out"
+{
+    head_of_trace "$root"
+    rule $'\n' = 103
+    printf '\nlinkWarden: initialize CDS connection. '
+} >"$work/expected"
+[ "$status" -eq 0 ] || fail "no store: exit status $status, want 0"
+expect_same "no store" "$work/expected" "$work/out"
+[ ! -e "$missing" ] || fail "no store: $missing was created"
+
+# --- a root that could break the clean-up command lines is refused before anything runs
+status=0
+LINKWARDEN_ROOT="$work/bad root" CDS_STORE="$store" "$LINKWARDEN_BIN" >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 2 ] || fail "unsafe root: exit status $status, want 2"
+grep -q 'CFG-MAIN' "$work/out" && fail "unsafe root: start-up went on"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failed"
+    exit 1
+fi
+echo "startup: all checks passed"
