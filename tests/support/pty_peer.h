@@ -21,7 +21,7 @@ public:
     bool LinkAt(const std::string& root, const std::string& name) const;
 
     // Writes bytes (NULs included) as the modem and waits until the port can read them all,
-    // so that a read started afterwards is sure to see them.
+    // so that a read started afterwards is sure to see them (not while a read is under way).
     void Send(const std::string& bytes) const;
     // Reads what the port wrote, up to and including the first CR, waiting at most timeoutMs.
     std::string ReadLine(int timeoutMs = 2000) const;

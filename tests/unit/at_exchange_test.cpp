@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct Modem {
     explicit Modem(std::vector<std::string> script = {}) : answers(std::move(script)) {
         fakeos::Reset();
         vexDebug = 0;
+        memset(rxBuf, 'Z', sizeof rxBuf - 1);  // what a longer earlier answer left behind
+        rxBuf[sizeof rxBuf - 1] = 0;
         peer.LinkAt(root.dir(), "ttyPSC7");
         fd = OpenModemPort(CELL_DATA_PORT);
         ConfigModemPort(fd, B115200);
@@ -70,6 +73,8 @@ TEST(AtExchange, accepts_an_answer_only_with_echo_expected_text_and_enough_bytes
         {"3 bytes, any text", "AT", 5, nullptr, 100000, {"0\r\n", "0\r\n"}, NOT_OK, 2, "0\r\n"},
         {"5 bytes of noise, any text", "AT", 5, nullptr, 100000, {"\xe6\x9e\x98\xfc\x80"}, OK, 1,
          "\xe6\x9e\x98\xfc\x80"},
+        {"longer than the part cleared", "AT", 5, "OK", 100000, {kAtOk + std::string(450, '.')}, OK, 1,
+         kAtOk + std::string(450, '.')},
         {"numeric result, 1 byte enough", "ATS0=2", 1, nullptr, 100000, {"0\r"}, OK, 1, "0\r"},
     };
     for (const Row& row : rows) {

@@ -70,7 +70,8 @@ TEST(TextUtils, version_packs_three_fields_into_12_8_12_bits_or_gives_0) {
         {"", 0, ""},
         {"??.??.???", 0, ""},
         {"2a.x.7", 0x00200007, ""},         // a field's value is its leading digits
-        {"20.256.1", 0x01500001, ""},       // fields are ORed: 256 spills into the first field
+        {"1.256.0", 0x00100000, ""},        // fields are ORed, not added: 256 overlaps the first
+        {"1.1.4096", 0x00101000, ""},       // and 4096 the second
         {"12345.00.524", 0, invalid + "12345.00.524' ***\n"},
         {"20.00.52400", 0, invalid + "20.00.52400' ***\n"},
         {"20.00.524\r\n", 0, invalid + "20.00.524\r\n' ***\n"},  // the line end makes a fifth character
