@@ -206,7 +206,7 @@ TEST_F(AnalogTest, read_results_by_what_arrives) {
     } rows[] = {
         {"ATZ0\r\r\nOK\r\n", 20, 7, 6, 11},
         {"0\r", 20, 2, 6, 2},
-        {"ATZ0\r", 20, 7, 13, -1},  // count left as it was
+        {"ATZ0\r", 1, 7, 13, -1},  // quiet for a tenth of a second after 5 bytes; count kept
         {"", 0, 2, 5, -1},          // time-out 0: half a second for the first byte
     };
     for (const Row& r : rows) {

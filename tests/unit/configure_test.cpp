@@ -154,6 +154,7 @@ TEST_F(ConfigureTest, analog_modem_gets_the_configured_rate_its_type_leaf_and_th
     store.SetBool(LEAF_OPTION_ANALOG, true);
     store.SetInt(LEAF_ANALOG_RINGS_TO_ANSWER, 2);
     for (const Row& r : rows) {
+        Sim("type analog");  // echo and verbose results back on, as after a power-up
         sim.ClearLog();
         portFd = -1;
         EXPECT_EQ(Run(r.baudIndex, MODEM_ANALOG), OK) << r.baudIndex;
@@ -163,7 +164,8 @@ TEST_F(ConfigureTest, analog_modem_gets_the_configured_rate_its_type_leaf_and_th
         EXPECT_EQ(cfgetospeed(&t), r.speed) << r.baudIndex;
         close(portFd);
         portFd = -1;
-        EXPECT_EQ(sim.Commands(0), (std::vector<std::string>{"ATZ0", "ATE0", "ATV0", "ATS0=2"}));
+        EXPECT_EQ(sim.Commands(0), (std::vector<std::string>{"ATZ0", "ATE0", "ATV0", "ATS0=2"}))
+            << r.baudIndex << out;
     }
     EXPECT_EQ(store.GetInt(LEAF_CELL_MODEM_TYPE), MODEM_ANALOG);
     EXPECT_TRUE(fakeos::commands.empty());
