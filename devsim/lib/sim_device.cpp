@@ -188,6 +188,8 @@ void SimDevice::Impl::Queue(int i, const std::string& bytes, int64_t nowMs, bool
 
 void SimDevice::Impl::SendDue(int64_t nowMs) {
     for (Port& p : ports) {
+        // The power service may have switched the modem off with answers still on their way.
+        if (!modem.powered) p.out.clear();
         while (!p.out.empty() && p.out.front().dueMs <= nowMs) {
             const std::string& b = p.out.front().bytes;
             if (p.master >= 0) {
