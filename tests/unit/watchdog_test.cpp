@@ -1,0 +1,188 @@
+#include <fcntl.h>
+
+#include <climits>
+
+#include "link_fixture.h"
+#include "app/os_seam.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+static const int UNSET = INT_MIN;
+
+class Watchdog : public LinkFixture {
+protected:
+    std::vector<int> asks;  // passes (1-based, per Run) that asked for state 0
+
+    void SetUp() override {
+        LinkFixture::SetUp();
+        ResetWatchdogCounters();
+    }
+    // Runs n passes of `elapsed` seconds; the exit status, or -1 when the process did not end.
+    int Run(int n, int elapsed = 1) {
+        CaptureStdout();
+        int status = -1;
+        try {
+            for (int i = 1; i <= n; i++) {
+                fakeos::Advance(elapsed * 1000000LL);
+                if (RunWatchdogPass(elapsed, static_cast<int>(OsTime()), &fd, rx)) asks.push_back(i);
+            }
+        } catch (const fakeos::ExitCalled& e) {
+            status = e.status;
+        }
+        out = GetCapturedStdout();
+        return status;
+    }
+    void Load(const std::string& ip) {
+        fakeos::Reset();
+        store.SetText(LEAF_AUTO_PING_IP, ip);
+        CaptureStdout();
+        LoadWatchdogSettings();
+        out = GetCapturedStdout();
+    }
+};
+
+TEST_F(Watchdog, settings_come_from_the_store_with_the_timeout_capped_and_converted) {
+    struct Row {
+        int refresh, interval, timeout, wantRefresh, wantTimeoutMs;
+    } rows[] = {{UNSET, UNSET, UNSET, 0, 0}, {1, 10, 2, 60, 2000}, {UNSET, 3, 10, 0, 3000},
+                {5, 10, 0, 300, 1},          {UNSET, 30, 5, 0, 5000}, {UNSET, UNSET, 5, 0, 1}};
+    for (const Row& row : rows) {
+        TempStore fresh;
+        const char* paths[] = {LEAF_REFRESH_INTERVAL, LEAF_AUTO_PING_INTERVAL, LEAF_AUTO_PING_TIMEOUT};
+        const int values[] = {row.refresh, row.interval, row.timeout};
+        for (int i = 0; i < 3; i++)
+            if (values[i] != UNSET) fresh.SetInt(paths[i], values[i]);
+        fresh.SetInt(LEAF_AUTO_PING_RETRIES, 2);
+        const int interval = row.interval == UNSET ? 0 : row.interval;
+        Load(interval ? "8.8.8.8" : "");
+        const std::string error = std::string("CFG-HCE: Error while reading ") + LEAF_REFRESH_INTERVAL + ".\n";
+        char want[400];
+        snprintf(want, sizeof want,
+                 "%sCFG-HCE: connRefreshInterval = %d\n\nHCM:Auto-Ping::Interval = %d\nHCM:Auto-Ping::Retry "
+                 "count = 2\nHCM:Auto-Ping::Timeout = %d\nHCM:Auto-Ping::IP = %s\n",
+                 row.refresh == UNSET ? error.c_str() : "", row.wantRefresh, interval, row.wantTimeoutMs,
+                 interval ? "8.8.8.8" : "");
+        EXPECT_EQ(out, want);
+    }
+}
+
+TEST_F(Watchdog, detached_store_disables_refresh_and_auto_ping_and_tells_syslog) {
+    store.SetInt(LEAF_AUTO_PING_INTERVAL, 10);
+    api.set_handle(0);
+    Load("8.8.8.8");
+    EXPECT_EQ(Count(std::string("CFG-HCE: Error while reading ") + LEAF_REFRESH_INTERVAL + ".\n"), 1u);
+    EXPECT_EQ(Count("[CON_MODEM:HCM] get_leaves failed; auto-ping timer disabled\n"), 1u);
+    EXPECT_EQ(fakeos::openlogOptions, std::vector<int>{0x23});
+    EXPECT_EQ(fakeos::syslogLines, (std::vector<std::pair<int, std::string>>{
+                                       {3, "CON_MODEM:HCM: get_leaves failed. auto-ping timer disabled"}}));
+    EXPECT_EQ(watchdogSettings.autoPingInterval, 0);
+}
+
+TEST_F(Watchdog, only_an_address_or_host_name_becomes_the_ping_target) {
+    struct Row {
+        std::string ip, shown;  // shown empty: accepted
+    } rows[] = {
+        {"8.8.8.8", ""}, {"host-1.example", ""}, {"1234567890123456789", ""}, {"", "\"\""},
+        {"1.2.3.4; reboot", "\"1.2.3.4; reboot\""}, {"$(x)", "\"$(x)\""}, {"-f/etc/passwd", "\"-f/etc/passwd\""},
+        {"a b", "\"a b\""}, {"12345678901234567890", "\"12345678901234567890\""},  // would be cut short
+        {"\xe6\x9e\x98\x01", "\"\\xe6\\x9e\\x98\\x01\""},
+    };
+    store.SetInt(LEAF_AUTO_PING_INTERVAL, 10);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.ip);
+        Load(row.ip);
+        const bool accepted = row.shown.empty();
+        EXPECT_EQ(watchdogSettings.autoPingInterval, accepted ? 10 : 0);
+        EXPECT_EQ(watchdogSettings.autoPingIp, accepted ? row.ip : "");
+        ASSERT_EQ(fakeos::syslogLines.size(), accepted ? 0u : 1u);
+        if (accepted) continue;
+        EXPECT_NE(fakeos::syslogLines[0].second.find(row.shown), std::string::npos);
+        EXPECT_EQ(Count("AutoPingIp " + row.shown), 1u) << out;
+        EXPECT_EQ(out.find('\xe6'), std::string::npos);
+    }
+}
+
+TEST_F(Watchdog, restart_waits_up_to_thirty_checks_then_publishes_the_address_or_exits) {
+    for (int failed : {0, 30, 31}) {
+        SCOPED_TRACE(failed);
+        SetUp();
+        watchdogSettings.connRefreshInterval = 600;
+        Run(5);
+        alive = false;
+        failChecks = failed;
+        store.SetInt(LEAF_CELL_IP_ADDR, 0);
+        EXPECT_EQ(Run(1), failed > 30 ? 1 : -1);
+        std::vector<int64_t> sleeps(1, 3000000);
+        sleeps.insert(sleeps.end(), failed > 30 ? 30 : failed, 1000000);
+        if (failed <= 30) sleeps.push_back(15000000);
+        EXPECT_EQ(fakeos::sleepsUs, sleeps);
+        EXPECT_EQ(Count(failed > 30 ? "HCM: PPP1 connection not resurrected. Exiting to let binary restart\n"
+                                    : "HCM: PPP1 connection resurrected\n"),
+                  1u);
+        if (failed > 30) continue;
+        EXPECT_EQ(store.GetInt(LEAF_CELL_IP_ADDR), 0x0A010203);
+        EXPECT_EQ(GetWatchdogCounters().refreshElapsed, 0);
+        EXPECT_EQ(GetWatchdogCounters().auxPollElapsed, 5);  // the restart pass adds nothing
+    }
+    SetUp();
+    alive = false;
+    startResult = 1;  // a start that fails is tried again on the next pass, without waiting
+    EXPECT_EQ(Run(3), -1);
+    EXPECT_EQ(Count("Starting pppd"), 3u);
+    EXPECT_TRUE(fakeos::sleepsUs.empty());
+}
+
+TEST_F(Watchdog, aux_poll_every_sixty_seconds_counts_failures_to_the_sixth) {
+    fd = 0;  // no port: the poll asks for the aux port to be opened
+    EXPECT_EQ(Run(61), -1);
+    EXPECT_EQ(asks, std::vector<int>{60});
+    fd = -1;  // no aux port at all: polls always succeed
+    EXPECT_EQ(Run(20, 60), -1);
+    const int silent = open("/dev/null", O_RDWR);  // a modem that never answers
+    fd = silent;
+    Run(2, 60);
+    fd = -1;
+    Run(1, 60);  // a success in between starts the count again
+    fd = silent;
+    EXPECT_EQ(Run(10, 60), 0);
+    for (int i = 1; i <= 6; i++) EXPECT_EQ(Count("aux port. Count = " + std::to_string(i) + "\n"), 1u);
+    EXPECT_EQ(Count("Count = 6\n\n\n\nHCM:Failed to read from cell modem aux port 6 times. Exiting\n\n\n"), 1u);
+}
+
+TEST_F(Watchdog, refresh_of_one_minute_stops_pppd_and_the_next_pass_brings_it_back) {
+    watchdogSettings.connRefreshInterval = 60;
+    Run(60);
+    EXPECT_TRUE(fakeos::sleepsUs.empty());
+    const std::string now = std::to_string(OsTime() + 1);
+    Run(1);
+    EXPECT_EQ(out, "HCM: Refresh time elapsed. now = " + now + "\n");
+    EXPECT_EQ(fakeos::kills.back(), std::make_pair(static_cast<pid_t>(4321), SIGTERM));
+    EXPECT_EQ(fakeos::sleepsUs, std::vector<int64_t>{15000000});
+    store.SetInt(LEAF_CELL_IP_ADDR, 0);
+    Run(1);
+    EXPECT_EQ(store.GetInt(LEAF_CELL_IP_ADDR), 0x0A010203);
+}
+
+TEST_F(Watchdog, pings_after_the_interval_and_exits_after_retries_failures_in_a_row) {
+    struct Row {
+        int retries;
+        std::vector<int> results;
+        int exitStatus, pings;
+    } rows[] = {{0, {1}, 1, 1}, {3, {1, 1, 0, 1, 1}, -1, 6}, {3, {1, 1, 0, 1, 1, 256}, 1, 6}};
+    for (const Row& row : rows) {
+        SetUp();
+        watchdogSettings = {0, 10, row.retries, 1000, "8.8.8.8"};
+        pingResults = row.results;
+        Run(10);
+        EXPECT_TRUE(fakeos::commands.empty());
+        EXPECT_EQ(Run(56), row.exitStatus);  // a ping every eleventh pass
+        ASSERT_EQ(fakeos::commands.size(), static_cast<size_t>(row.pings));
+        EXPECT_EQ(fakeos::commands[0], "fping -c1 -t1000 -I ppp1 8.8.8.8 > /dev/null 2>&1");
+        const std::string last = "HCM: Ping failed " + std::to_string(row.retries) + " times. Restarting the modem\n";
+        EXPECT_EQ(Count(last), row.exitStatus == 1 ? 1u : 0u);
+    }
+    SetUp();  // default settings: no refresh, no ping
+    EXPECT_EQ(Run(500, 7), -1);
+    EXPECT_TRUE(fakeos::commands.empty() && fakeos::sleepsUs.empty());
+}
