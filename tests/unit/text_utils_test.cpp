@@ -24,14 +24,12 @@ TEST(TextUtils, yank_takes_the_first_number_within_200_characters_and_cuts_the_s
         std::string source; int size; int result; std::string number, sourceAfter; bool message;
     } rows[] = {
         {"AT+CSQ\r\r\n+CSQ: 17,99\r\n\r\nOK\r\n", 40, OK, "17", "AT+CSQ\r\r\n+CSQ: 17", false},
-        {"AT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n", 20, OK, "99", "AT+CSQ\r\r\n+CSQ: 99", false},
         {"AT#CCID\r\r\n#CCID: 89014104279461713562\r\n\r\nOK\r\n", 40, OK, "89014104279461713562",
          "AT#CCID\r\r\n#CCID: 89014104279461713562", false},
         // size 15: a 15-digit IMEI keeps its first 14 digits
         {"AT+CGSN\r\r\n353535099996462\r\n\r\nOK\r\n", 15, OK, "35353509999646",
          "AT+CGSN\r\r\n353535099996462", false},
         {"AT+GMR\r\r\n20.00.014\r\n\r\nOK\r\n", 40, OK, "20.00.014", "AT+GMR\r\r\n20.00.014", false},
-        {"AT#CFVR\r\r\n#CFVR: 7\r\n\r\nOK\r\n", 40, OK, "7", "AT#CFVR\r\r\n#CFVR: 7", false},
         {"-51", 40, OK, "51", "-51", false},
         {".5", 40, OK, "5", ".5", false},
         {"10.1.2.3 more", 40, OK, "10.1.2.3", "10.1.2.3", false},
@@ -43,7 +41,6 @@ TEST(TextUtils, yank_takes_the_first_number_within_200_characters_and_cuts_the_s
         {std::string(200, 'x') + "7", 40, NOT_OK, "", std::string(200, 'x') + "7", true},
         {"AT\r\r\nOK\r\n", 40, NOT_OK, "", "AT\r\r\nOK\r\n", true},
         {"\xe6\x9e\x98\xfc\x80", 40, NOT_OK, "", "\xe6\x9e\x98\xfc\x80", true},
-        {"", 40, NOT_OK, "", "", true},
     };
     for (const auto& row : rows) {
         std::string source = row.source;
@@ -65,9 +62,7 @@ TEST(TextUtils, version_packs_three_fields_into_12_8_12_bits_or_gives_0) {
     const std::string invalid = "\n\n*** ERROR: invalid FW version: tempStr: '";
     const struct { std::string text; int version; std::string message; } rows[] = {
         {"20.00.524", 0x0140020C, ""},
-        {"20.00.014", 0x0140000E, ""},
         {"20.00", 0x01400000, ""},
-        {"", 0, ""},
         {"??.??.???", 0, ""},
         {"2a.x.7", 0x00200007, ""},         // a field's value is its leading digits
         {"1.256.0", 0x00100000, ""},        // fields are ORed, not added: 256 overlaps the first
@@ -85,16 +80,12 @@ TEST(TextUtils, version_packs_three_fields_into_12_8_12_bits_or_gives_0) {
 }
 
 TEST(TextUtils, version_trace_is_printed_in_debug_only) {
-    const struct { const char* text; const char* trace; } rows[] = {
-        {"20.00.524", "\nCFG-STV: str version: '20.00.524', int version:140020c  "},
-        {"??.??.???", "\nCFG-STV: we don't have a good version number yet: ??.??.???, so just return 0.  "},
-    };
-    for (const auto& row : rows) {
-        std::string text = row.text;
-        vexDebug = 1;
-        testing::internal::CaptureStdout();
-        StrToVersion(&text[0]);
-        vexDebug = 0;
-        EXPECT_EQ(Captured(), row.trace);
-    }
+    char good[] = "20.00.524", unknown[] = "??.??.???";
+    vexDebug = 1;
+    testing::internal::CaptureStdout();
+    StrToVersion(good);
+    StrToVersion(unknown);
+    vexDebug = 0;
+    EXPECT_EQ(Captured(), "\nCFG-STV: str version: '20.00.524', int version:140020c  "
+                          "\nCFG-STV: we don't have a good version number yet: ??.??.???, so just return 0.  ");
 }
