@@ -74,6 +74,8 @@ private:
 
 // The store connection. Every operation returns 0 when the call went through (then each leaf
 // has its own status), -1 when there is no connection (statuses CDS_STATUS_NO_STORE).
+// A leaf that is not read (any status but CDS_STATUS_OK) leaves an empty element (tag 0) and
+// a zeroed info behind, so its conversions give false, 0 and "".
 class CCds {
 public:
     explicit CCds(pcd_handle_t handle = 0);
