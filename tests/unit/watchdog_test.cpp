@@ -85,7 +85,7 @@ TEST_F(Watchdog, only_an_address_or_host_name_becomes_the_ping_target) {
     } rows[] = {
         {"8.8.8.8", ""}, {"host-1.example", ""}, {"1234567890123456789", ""}, {"", "\"\""},
         {"1.2.3.4; reboot", "\"1.2.3.4; reboot\""}, {"$(x)", "\"$(x)\""}, {"-f/etc/passwd", "\"-f/etc/passwd\""},
-        {"a b", "\"a b\""}, {"12345678901234567890", "\"12345678901234567890\""},  // would be cut short
+        {"-c9", "\"-c9\""}, {"a b", "\"a b\""}, {"12345678901234567890", "\"12345678901234567890\""},  // would be cut short
         {"\xe6\x9e\x98\x01", "\"\\xe6\\x9e\\x98\\x01\""},
     };
     store.SetInt(LEAF_AUTO_PING_INTERVAL, 10);
