@@ -1,6 +1,5 @@
 // A simulated cellular modem on the data port for the cell/ tests: throw-away root and store, the
-// simulator serving <root>/dev/ttyPSC7, and our end opened and set to 115200 bps as the
-// configuration sequence leaves it. Sleeps go to the fake clock; reads wait for real.
+// simulator on <root>/dev/ttyPSC7 and our end at 115200 bps. Sleeps go to the fake clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +15,8 @@
 #include "serial/port.h"
 #include "temp_store.h"
 
+using Cmds = std::vector<std::string>;
+
 class CellSimTest : public ::testing::Test {
 protected:
     TempRoot root;
@@ -26,22 +27,20 @@ protected:
 
     void SetUp() override {
         fakeos::Reset();
-        vexDebug = 0;
         ASSERT_TRUE(sim.Start());
-        fd = OpenModemPort(CELL_DATA_PORT);
-        ASSERT_GE(fd, 0);
+        ASSERT_GE(fd = OpenModemPort(CELL_DATA_PORT), 0);
         ASSERT_EQ(ConfigModemPort(fd, B115200), 1);
     }
     void TearDown() override {
         if (fd >= 0) close(fd);
         vexDebug = 0;
     }
-
-    void Sim(const std::string& line) { ASSERT_EQ(sim.Control(line), "ok") << line; }
-    std::vector<std::string> Received() const { return sim.Commands(0); }
-    speed_t HostSpeed() const {
-        struct termios t = {};
-        tcgetattr(fd, &t);
-        return cfgetospeed(&t);
+    // Runs simulator lines, then forgets what the modem received so far.
+    void Sim(const Cmds& lines) {
+        for (const std::string& l : lines) ASSERT_EQ(sim.Control(l), "ok") << l;
+        sim.ClearLog();
     }
 };
+
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& i) { return i.param.name; }
