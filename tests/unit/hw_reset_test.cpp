@@ -120,7 +120,9 @@ TEST_F(HwResetTest, cell_reset_is_off_then_on_then_a_minute_unless_a_step_fails)
                       debug == 1);
             int64_t slept = 0;
             for (int64_t us : fakeos::sleepsUs) slept += us;
-            if (r.startWaits) EXPECT_GE(slept, 70 * kSec) << "10 s between the requests, then 60 s";
+            if (r.startWaits) {
+                EXPECT_GE(slept, 70 * kSec) << "10 s between the requests, then 60 s";
+            }
         }
     }
 }
