@@ -30,9 +30,13 @@ static const char kRule51Eq[] = "===============================================
 // Low 32 bits of globalSec at the end of the last power request; 0 means none was made.
 static int32_t lastPowerRequestSec = 0;
 
-void ForgetLastPowerRequest() { lastPowerRequestSec = 0; }
+void ForgetLastPowerRequest() {
+    lastPowerRequestSec = 0;
+}
 
-static int32_t LowClockSeconds() { return static_cast<int32_t>(static_cast<uint32_t>(globalSec)); }
+static int32_t LowClockSeconds() {
+    return static_cast<int32_t>(static_cast<uint32_t>(globalSec));
+}
 
 static int64_t SecondsSinceLastPowerRequest() {
     return globalSec - static_cast<int64_t>(lastPowerRequestSec);
@@ -86,7 +90,8 @@ static int ResetAnalogModem() {
         if (!cleared) OsUsleep(kRequestPollUs);
     }
     if (!cleared) {
-        printf("\n\nCFG-HWR: *** ERROR: linkwarden: Service failed to send RESET request to modem. ");
+        printf(
+            "\n\nCFG-HWR: *** ERROR: linkwarden: Service failed to send RESET request to modem. ");
         return 0;
     }
     if (vexDebug) puts("\nCFG-HWR: Successfully sent RESET request to Modem.");
@@ -136,9 +141,10 @@ int SetCellModemPower(int on) {
     if (vexDebug) {
         printf("\nCFG-PWR: set cell power %d", on);
         if (elapsed >= 0 && elapsed < kPowerSpacingSec) {
-            printf("\nCFG-PWR: *** Need to wait %d sec before sending command (globalSec:%d, last:%d)",
-                   static_cast<int>(elapsed), static_cast<int>(LowClockSeconds()),
-                   static_cast<int>(lastPowerRequestSec));
+            printf(
+                "\nCFG-PWR: *** Need to wait %d sec before sending command (globalSec:%d, last:%d)",
+                static_cast<int>(elapsed), static_cast<int>(LowClockSeconds()),
+                static_cast<int>(lastPowerRequestSec));
         }
     }
     fflush(stdout);
@@ -163,7 +169,8 @@ int SetCellModemPower(int on) {
     const char* requestLeaf = (on == 1) ? LEAF_CELL_MODEM_ON : LEAF_CELL_MODEM_OFF;
     if (onIdle && offIdle) {
         if (vexDebug) printf("\nCFG-PWR: ready to set cell modem power On/Off ");
-        if (vexDebug) fputs(on == 1 ? "\nCFG-PWR: Turn ON cell " : "\nCFG-PWR: Turn OFF cell ", stdout);
+        if (vexDebug)
+            fputs(on == 1 ? "\nCFG-PWR: Turn ON cell " : "\nCFG-PWR: Turn OFF cell ", stdout);
         WriteRequestLeaf(requestLeaf);
     }
 

@@ -18,12 +18,7 @@
 #include "store/leaves.h"
 
 // ReadFromModem results.
-enum {
-    READ_FAILED = 4,
-    READ_TIMED_OUT = 5,
-    READ_OK = 6,
-    READ_TOO_SHORT = 13
-};
+enum { READ_FAILED = 4, READ_TIMED_OUT = 5, READ_OK = 6, READ_TOO_SHORT = 13 };
 
 enum { ANALOG_REPLY_MAX = 300 };
 

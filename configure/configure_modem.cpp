@@ -41,7 +41,7 @@ static const char kRule66Star[] =
 
 // Serial speed of each configured baud index. Index 7 repeats 57600 on purpose: the selector has
 // no eighth rate of its own. Anything outside the table falls back to 9600.
-static const speed_t kConfiguredRates[] = {B300,  B1200, B2400, B9600, B19200,
+static const speed_t kConfiguredRates[] = {B300,   B1200,  B2400,  B9600,  B19200,
                                            B38400, B57600, B57600, B115200};
 static const int kConfiguredRateCount =
     static_cast<int>(sizeof kConfiguredRates / sizeof kConfiguredRates[0]);
@@ -71,6 +71,7 @@ static int BringModemToCellBaud(int fd, char* rxBuf, int cellBaud) {
             // Nothing is sent to the modem between the two detections (no enhanced reset any
             // more); the second one confirms that the rate just set holds.
             if (vexDebug) {
+                // Log texts kept whole so that they can be searched for.
                 printf("\nCFG-CFG: Reset the cell modem with the awful AT#ENHRST command at 115200 bps. ");
                 printf("\nCFG-CFG: TEST: *** DON'T Reset the cell modem with the awful AT#ENHRST command. *** ");
                 printf("\nCFG-CFG: Now set cell baud again after that awful hardware reset ");
@@ -102,7 +103,8 @@ static void EnablePingAndShowIdentity(int fd, char* rxBuf, int pingMode) {
     char cmd[32];
     snprintf(cmd, sizeof cmd, "AT#ICMP=%d", pingMode);
     if (SendOkCommand(fd, cmd, rxBuf, 0) != OK) {
-        if (vexDebug) printf("\nCFG-CFG: *** ERROR: failed ping configuration ***  rxbuf: %s", rxBuf);
+        if (vexDebug)
+            printf("\nCFG-CFG: *** ERROR: failed ping configuration ***  rxbuf: %s", rxBuf);
         return;
     }
 

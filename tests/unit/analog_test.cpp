@@ -1,5 +1,7 @@
 // The analog set-up over a real pseudo-terminal: a scripted Hayes modem on the master side
 // answers each command line with fixed bytes, or not at all.
+#include "configure/analog.h"
+
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -14,7 +16,6 @@
 
 #include "app/globals.h"
 #include "app/modem_select.h"
-#include "configure/analog.h"
 #include "fake_os.h"
 #include "store/leaves.h"
 #include "temp_store.h"
@@ -39,7 +40,10 @@ public:
                 if (poll(&p, 1, 20) <= 0 || read(master_, &c, 1) != 1) continue;
                 std::lock_guard<std::mutex> lock(mu_);
                 received_ += c;
-                if (c != '\r') { line += c; continue; }
+                if (c != '\r') {
+                    line += c;
+                    continue;
+                }
                 if (replies_.count(line)) {
                     ssize_t w = write(master_, replies_[line].data(), replies_[line].size());
                     (void)w;
@@ -70,8 +74,8 @@ private:
 };
 
 // Echo on and verbose results until ATV0, as a Hayes modem answers after ATZ0.
-const Replies kGoodModem = {{"ATZ0", "ATZ0\r\r\nOK\r\n"}, {"ATE0", "ATE0\r\r\nOK\r\n"},
-                            {"ATV0", "0\r"}, {"ATS0=2", "0\r"}};
+const Replies kGoodModem = {
+    {"ATZ0", "ATZ0\r\r\nOK\r\n"}, {"ATE0", "ATE0\r\r\nOK\r\n"}, {"ATV0", "0\r"}, {"ATS0=2", "0\r"}};
 const char kBadReply[] = "\nCFG-SMM: Bad analog modem response, try again ";
 
 class AnalogTest : public ::testing::Test {
@@ -102,16 +106,24 @@ protected:
 
 TEST_F(AnalogTest, each_reply_is_compared_over_the_bytes_received_and_never_retried) {
     const std::string all = "ATZ0\rATE0\rATV0\rATS0=2\r";
-    struct { int rings; const char* hex; const char* cmd; std::string reply; int result; std::string sent; int bad; }
-    rows[] = {
+    struct {
+        int rings;
+        const char* hex;
+        const char* cmd;
+        std::string reply;
+        int result;
+        std::string sent;
+        int bad;
+    } rows[] = {
         {2, "32", "", "", 1, all, 0},
         {3, "33", "ATS0=3", "0\r", 1, "ATZ0\rATE0\rATV0\rATS0=3\r", 0},
-        {10, "3a", "ATS0=:", "0\r", 1, "ATZ0\rATE0\rATV0\rATS0=:\r", 0},  // past 9: the next character
-        {2, "32", "ATZ0", "ATZ0\r\r\n", 1, all, 0},                       // a leading part still matches
+        // past 9 rings the character after "9"
+        {10, "3a", "ATS0=:", "0\r", 1, "ATZ0\rATE0\rATV0\rATS0=:\r", 0},
+        {2, "32", "ATZ0", "ATZ0\r\r\n", 1, all, 0},  // a leading part still matches
         {2, "32", "ATZ0", "ATZ0\r\r\nERROR\r\n", 1, all, 1},
-        {2, "32", "ATZ0", "ATZ0\r\r\nOK\r\n\r\nOK\r\n", 1, all, 1},       // longer than expected
+        {2, "32", "ATZ0", "ATZ0\r\r\nOK\r\n\r\nOK\r\n", 1, all, 1},  // longer than expected
         {2, "32", "ATV0", "OK\r\n", 1, all, 1},
-        {2, "32", "ATZ0", "ATZ0\r", 0, "ATZ0\r", 0},                      // 5 of 7 bytes: read gives 13
+        {2, "32", "ATZ0", "ATZ0\r", 0, "ATZ0\r", 0},  // 5 of 7 bytes: read gives 13
     };
     for (auto& r : rows) {
         store.SetInt(LEAF_ANALOG_RINGS_TO_ANSWER, r.rings);
@@ -123,7 +135,8 @@ TEST_F(AnalogTest, each_reply_is_compared_over_the_bytes_received_and_never_retr
         EXPECT_EQ(modem.Received(), r.sent) << r.reply;
         EXPECT_EQ(fakeos::sleepsUs.size(), r.sent.size() / 5) << "two seconds before each read";
         EXPECT_EQ(Count(kBadReply), r.bad) << r.reply;
-        EXPECT_EQ(out.find(std::string("\nCFG-SMM: Normal num of rings : 0x") + r.hex + " "), 0u) << out;
+        EXPECT_EQ(out.find(std::string("\nCFG-SMM: Normal num of rings : 0x") + r.hex + " "), 0u)
+            << out;
     }
 }
 

@@ -59,7 +59,8 @@ protected:
                 sim.Control(leaf == std::string(LEAF_CELL_MODEM_ON) ? "power on" : "power off");
                 store.SetBool(leaf, false);
             }
-            if (loseRateAfterSave && Sent("AT&W")) loseRateAfterSave = false, sim.Control("rate 19200");
+            if (loseRateAfterSave && Sent("AT&W"))
+                loseRateAfterSave = false, sim.Control("rate 19200");
         };
         fakeos::systemHook = [this](const char* cmd) {
             if (strstr(cmd, "pppd")) {
@@ -70,7 +71,9 @@ protected:
             }
             return 0;
         };
-        fakeos::killHook = [this](pid_t, int sig) { return sig != 0 || ++checks >= aliveFromCheck ? 0 : -1; };
+        fakeos::killHook = [this](pid_t, int sig) {
+            return sig != 0 || ++checks >= aliveFromCheck ? 0 : -1;
+        };
     }
     int Run(int baudIndex, int modemType) {
         testing::internal::CaptureStdout();
@@ -85,14 +88,22 @@ protected:
         Cmds c = sim.Commands(0);
         return std::count(c.begin(), c.end(), cmd);
     }
-    int Sleeps(int64_t us) const { return std::count(fakeos::sleepsUs.begin(), fakeos::sleepsUs.end(), us); }
+    int Sleeps(int64_t us) const {
+        return std::count(fakeos::sleepsUs.begin(), fakeos::sleepsUs.end(), us);
+    }
 };
 
 TEST_F(ConfigureTest, analog_modem_gets_the_configured_rate_its_type_leaf_and_the_set_up) {
-    struct { int baudIndex; speed_t speed; const char* reply; Cmds sent; } rows[] = {
-        {9, B9600, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}}, {-1, B9600, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}},
-        {7, B57600, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}}, {0, B300, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}},
-        {8, B115200, "none", {"ATZ0"}}};  // a failed set-up is still a configured modem
+    struct {
+        int baudIndex;
+        speed_t speed;
+        const char* reply;
+        Cmds sent;
+    } rows[] = {{9, B9600, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}},
+                {-1, B9600, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}},
+                {7, B57600, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}},
+                {0, B300, "normal", {"ATZ0", "ATE0", "ATV0", "ATS0=2"}},
+                {8, B115200, "none", {"ATZ0"}}};  // a failed set-up is still a configured modem
     store.SetInt(LEAF_ANALOG_RINGS_TO_ANSWER, 2);
     for (auto& r : rows) {
         Fresh("analog");
@@ -104,7 +115,8 @@ TEST_F(ConfigureTest, analog_modem_gets_the_configured_rate_its_type_leaf_and_th
         close(portFd);
         EXPECT_EQ(sim.Commands(0), r.sent) << r.baudIndex;
         EXPECT_EQ(store.GetInt(LEAF_CELL_MODEM_TYPE), MODEM_ANALOG);
-        EXPECT_TRUE(fakeos::commands.empty() && fakeos::kills.empty() && fakeos::sleepsUs.size() == r.sent.size());
+        EXPECT_TRUE(fakeos::commands.empty() && fakeos::kills.empty() &&
+                    fakeos::sleepsUs.size() == r.sent.size());
     }
 }
 
@@ -114,9 +126,11 @@ TEST_F(ConfigureTest, cell_modem_is_configured_and_its_port_handed_to_pppd) {
     EXPECT_EQ(fakeos::sleepsUs.front(), 10 * kSec) << "time for an old pppd to let go";
     EXPECT_TRUE(Printed("\nCFG-CFG: Attempt 0 out of 50000) to configure cell modem data port"));
     EXPECT_FALSE(Printed("Attempt 1 out of"));
-    EXPECT_TRUE(Printed("\nCFG-CFG: Cell modem comms OK \n\n-----------------------------------------"));
+    EXPECT_TRUE(
+        Printed("\nCFG-CFG: Cell modem comms OK \n\n-----------------------------------------"));
     EXPECT_TRUE(Printed("\n IMEI: 353535099996462   "));
-    for (const char* cmd : {"AT#ICMP=2", "AT+CMEE=2", "ATE1", "AT#PORTCFG=3"}) EXPECT_EQ(Sent(cmd), 1) << cmd;
+    for (const char* cmd : {"AT#ICMP=2", "AT+CMEE=2", "ATE1", "AT#PORTCFG=3"})
+        EXPECT_EQ(Sent(cmd), 1) << cmd;
     EXPECT_EQ(Sleeps(60 * kSec), 1) << "one power cycle, before pppd";
     EXPECT_EQ(Sleeps(20 * kSec), 1);
     EXPECT_TRUE(Printed("\nCFG-CFG:Set baud after reboot"));
@@ -133,8 +147,10 @@ TEST_F(ConfigureTest, failed_rate_detection_power_cycles_and_counts_attempts_fro
         if (firstFails) Sim("rate 19200");  // probed nowhere; the saved 115200 returns at power-up
         loseRateAfterSave = !firstFails;
         EXPECT_EQ(Run(8, MODEM_CELL_GSM), OK) << firstFails;
-        EXPECT_TRUE(Printed("\nCFG-CFG: Attempt 1 out of 50000) to configure cell modem data port"));
-        EXPECT_EQ(Printed("\nCFG-CFG: *** cell failed configuration attempt #0 out of 50000\n"), !firstFails);
+        EXPECT_TRUE(
+            Printed("\nCFG-CFG: Attempt 1 out of 50000) to configure cell modem data port"));
+        EXPECT_EQ(Printed("\nCFG-CFG: *** cell failed configuration attempt #0 out of 50000\n"),
+                  !firstFails);
         EXPECT_FALSE(Printed("Attempt 2 out of"));
         EXPECT_EQ(Sleeps(60 * kSec), 2) << "one power cycle per failed attempt, one before pppd";
         EXPECT_EQ(Sleeps(2 * kSec), 1);
@@ -167,13 +183,16 @@ TEST_F(ConfigureTest, pppd_that_never_runs_ends_the_process_with_status_1) {
 }
 
 TEST_F(ConfigureTest, a_link_seen_only_at_the_last_look_starts_pppd_again) {
-    struct { int aliveFrom, passes; } rows[] = {{10, 1}, {11, 2}};  // the tenth check still counts
+    struct {
+        int aliveFrom, passes;
+    } rows[] = {{10, 1}, {11, 2}};  // the tenth check still counts
     for (auto& r : rows) {
         Fresh("cell");
         aliveFromCheck = r.aliveFrom;
         EXPECT_EQ(Run(8, MODEM_CELL_GSM), OK) << r.aliveFrom;
         EXPECT_EQ(pppdStarts, r.passes);
-        EXPECT_EQ(Sleeps(15 * kSec), r.passes) << "each pass that saw the link publishes its address";
+        EXPECT_EQ(Sleeps(15 * kSec), r.passes)
+            << "each pass that saw the link publishes its address";
         EXPECT_EQ(Sent("AT#PORTCFG=3"), 1) << "a repeated pass sends nothing to the modem";
         EXPECT_EQ(Sleeps(60 * kSec), 1);
         EXPECT_EQ(portFd, 0);

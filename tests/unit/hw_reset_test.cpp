@@ -1,12 +1,13 @@
 // Reset and power requests against a power service played on the fake clock: after each sleep
 // it clears a request leaf that has been pending for its delay (kNever: never).
+#include "app/hw_reset.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 
 #include "app/globals.h"
-#include "app/hw_reset.h"
 #include "app/modem_select.h"
 #include "fake_os.h"
 #include "store/leaves.h"
@@ -37,7 +38,8 @@ protected:
         fakeos::onSleep = [this](int64_t us) {
             for (const char* l : kRequests) {
                 if (!store.GetBool(l)) continue;
-                if (!pendingSinceUs.count(l)) pendingSinceUs[l] = fakeos::NowUs() - us, seen.push_back(l);
+                if (!pendingSinceUs.count(l))
+                    pendingSinceUs[l] = fakeos::NowUs() - us, seen.push_back(l);
                 int64_t delay = ackAfterUs.count(l) ? ackAfterUs[l] : 0;
                 if (delay != kNever && fakeos::NowUs() - pendingSinceUs[l] >= delay) {
                     store.SetBool(l, false);
@@ -46,7 +48,8 @@ protected:
             }
         };
     }
-    template <typename F> int Traced(int debug, F call) {
+    template <typename F>
+    int Traced(int debug, F call) {
         vexDebug = debug;
         testing::internal::CaptureStdout();
         int result = call();
@@ -55,25 +58,37 @@ protected:
         return result;
     }
     bool Printed(const std::string& s) const { return out.find(s) != std::string::npos; }
-    int Sleeps(int64_t us) const { return std::count(fakeos::sleepsUs.begin(), fakeos::sleepsUs.end(), us); }
+    int Sleeps(int64_t us) const {
+        return std::count(fakeos::sleepsUs.begin(), fakeos::sleepsUs.end(), us);
+    }
 };
 
 TEST_F(HwResetTest, analog_reset_polls_the_request_for_at_most_five_seconds) {
-    struct { int64_t ackUs; int result, polls; } rows[] = {{0, 1, 1}, {2 * kSec, 1, 4}, {kNever, 0, 10}};
+    struct {
+        int64_t ackUs;
+        int result, polls;
+    } rows[] = {{0, 1, 1}, {2 * kSec, 1, 4}, {kNever, 0, 10}};
     for (auto& r : rows) {
         Fresh(MODEM_ANALOG);
         ackAfterUs[LEAF_RESET_ANALOG_MODEM] = r.ackUs;
         EXPECT_EQ(Traced(0, RequestHwReset), r.result) << r.ackUs;
         EXPECT_EQ(fakeos::sleepsUs, std::vector<int64_t>(r.polls, kPoll)) << r.ackUs;
-        EXPECT_EQ(Printed("\n\nCFG-HWR: *** ERROR: linkwarden: Service failed to send RESET request to "
-                          "modem. "), r.result == 0);
+        EXPECT_EQ(
+            Printed("\n\nCFG-HWR: *** ERROR: linkwarden: Service failed to send RESET request to "
+                    "modem. "),
+            r.result == 0);
         EXPECT_EQ(seen, Leaves{LEAF_RESET_ANALOG_MODEM});
     }
 }
 
 TEST_F(HwResetTest, power_requests_are_spaced_ten_seconds_apart_and_only_1_means_on) {
-    struct { int64_t gapUs; int on, waits; const char* leaf; } rows[] = {
-        {3 * kSec, 1, 7, LEAF_CELL_MODEM_ON}, {0, 0, 10, LEAF_CELL_MODEM_OFF},
+    struct {
+        int64_t gapUs;
+        int on, waits;
+        const char* leaf;
+    } rows[] = {
+        {3 * kSec, 1, 7, LEAF_CELL_MODEM_ON},
+        {0, 0, 10, LEAF_CELL_MODEM_OFF},
         {12 * kSec, 2, 0, LEAF_CELL_MODEM_OFF},
         {-5 * kSec, -1, 15, LEAF_CELL_MODEM_OFF}};  // clock set back: the full wait, then go on
     for (auto& r : rows) {
@@ -101,11 +116,20 @@ TEST_F(HwResetTest, a_pending_on_request_suppresses_the_write_but_its_clearing_s
 
 TEST_F(HwResetTest, cell_reset_is_off_then_on_then_a_minute_unless_a_step_fails) {
     std::string eq49(49, '='), eq50(50, '='), eq51(51, '=');
-    struct { const char* stuck; Leaves seen; int startWaits; const char* line; bool always; } rows[] = {
+    struct {
+        const char* stuck;
+        Leaves seen;
+        int startWaits;
+        const char* line;
+        bool always;
+    } rows[] = {
+        // clang-format off
         {"", {LEAF_CELL_MODEM_OFF, LEAF_CELL_MODEM_ON}, 1, "\nCFG-HWR: Modem powered up OK ", false},
         {LEAF_CELL_MODEM_OFF, {LEAF_CELL_MODEM_OFF}, 0, "\n\n*** CFG-HWR: Modem failed Power down ***\n", true},
         {LEAF_CELL_MODEM_ON, {LEAF_CELL_MODEM_OFF, LEAF_CELL_MODEM_ON}, 0,
-         "\n\n*** CFG-HWR: Modem failed Power up ***\n", false}};
+         "\n\n*** CFG-HWR: Modem failed Power up ***\n", false},
+        // clang-format on
+    };
     for (auto& r : rows) {
         for (int debug = 0; debug <= 1; debug++) {
             Fresh(MODEM_CELL_GSM);
@@ -114,10 +138,13 @@ TEST_F(HwResetTest, cell_reset_is_off_then_on_then_a_minute_unless_a_step_fails)
             EXPECT_EQ(seen, r.seen) << r.stuck;
             EXPECT_EQ(Sleeps(60 * kSec), r.startWaits) << r.stuck;
             EXPECT_EQ(Printed(r.line), debug || r.always) << out;
-            EXPECT_EQ(Printed("\n\n" + eq49 + "\n CFG-HWR: power on/off cell modem\n" + eq51 + "\n"), debug == 1);
+            EXPECT_EQ(
+                Printed("\n\n" + eq49 + "\n CFG-HWR: power on/off cell modem\n" + eq51 + "\n"),
+                debug == 1);
             std::string closing = "\n" + eq50 + "\n";
-            EXPECT_EQ(out.size() > closing.size() && out.substr(out.size() - closing.size()) == closing,
-                      debug == 1);
+            EXPECT_EQ(
+                out.size() > closing.size() && out.substr(out.size() - closing.size()) == closing,
+                debug == 1);
             int64_t slept = 0;
             for (int64_t us : fakeos::sleepsUs) slept += us;
             if (r.startWaits) {
