@@ -127,13 +127,18 @@ e2e_world() {  # e2e_world NAME VALUE: one file of the simulated world, replaced
 e2e_start_linkwarden() {
     local speed=$1 lib
     shift
-    local env_args=(PATH="$E2E_ROOT/bin:$PATH")
+    # The sanitizer runtime refuses to start behind a preloaded library unless told it may.
+    local env_args=(PATH="$E2E_ROOT/bin:$PATH"
+        ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0}")
     if [ "$speed" != 1 ]; then
         lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so.1 2>/dev/null | head -n 1)
         [ -n "$lib" ] || fail "libfaketime is not installed"
         env_args+=(LD_PRELOAD="$lib" FAKETIME="+0 x$speed")
     fi
-    env "${env_args[@]}" stdbuf -oL "$LINKWARDEN_BIN" -vd "$@" > "$E2E_ROOT/linkwarden.out" 2>&1 &
+    # E2E_LW_PREFIX: words put in front of the daemon's command (e.g. a privilege wrapper).
+    # shellcheck disable=SC2086
+    env "${env_args[@]}" ${E2E_LW_PREFIX:-} stdbuf -oL "$LINKWARDEN_BIN" -vd "$@" \
+        > "$E2E_ROOT/linkwarden.out" 2>&1 &
     E2E_LW_PID=$!
     echo "$E2E_LW_PID" > "$E2E_ROOT/devsim/linkwarden.pid"
 }
@@ -203,4 +208,61 @@ e2e_addr_int() {
     local v=$(((a << 24) | (b << 16) | (c << 8) | d))
     [ "$v" -ge 2147483648 ] && v=$((v - 4294967296))
     echo "$v"
+}
+
+# e2e_end_sandbox: stops everything the current sandbox started and removes it (a failure keeps
+# it), so that one script can run several sandboxes in turn.
+e2e_end_sandbox() {
+    [ -n "$E2E_ROOT" ] || return 0
+    "$E2E_SANDBOX_TOOL" --stop-all "$E2E_ROOT"
+    if [ -n "$E2E_SIM_PID" ] && kill -0 "$E2E_SIM_PID" 2>/dev/null; then
+        kill -TERM "$E2E_SIM_PID" 2>/dev/null
+        wait "$E2E_SIM_PID" 2>/dev/null
+    fi
+    [ "${E2E_KEEP:-0}" = 1 ] && echo "sandbox kept: $E2E_ROOT" >&2 || rm -rf "$E2E_ROOT"
+    E2E_ROOT="" E2E_SIM_PID="" E2E_LW_PID="" E2E_LW_STATUS=""
+}
+
+# e2e_stop_linkwarden: ends a daemon that is still running with SIGTERM; E2E_LW_STATUS is 143
+# when it was still there to be stopped.
+e2e_stop_linkwarden() {
+    e2e_alive "$E2E_LW_PID" || fail "linkwarden ended on its own before it was stopped"
+    kill -TERM "$E2E_LW_PID"
+    e2e_wait_exit 30
+}
+
+# e2e_assert_no_crash: the daemon's exit status is no death by a signal it did not get from the
+# test, and its output holds no sanitizer report.
+e2e_assert_no_crash() {
+    E2E_CHECKS=$((E2E_CHECKS + 1))
+    case "$E2E_LW_STATUS" in
+        0 | 1 | 143) ;;
+        *) fail "linkwarden ended with status $E2E_LW_STATUS" ;;
+    esac
+    if grep -a -q -E 'ERROR: AddressSanitizer|runtime error:|ERROR: LeakSanitizer' \
+        "$E2E_ROOT/linkwarden.out"; then
+        fail "sanitizer report in the daemon's output"
+    fi
+}
+
+e2e_set_leaf() {  # e2e_set_leaf PATH TYPE VALUE: one leaf written as the store keeps it
+    mkdir -p "$(dirname "$E2E_ROOT/store$1")" && printf '%s %s\n' "$2" "$3" > "$E2E_ROOT/store$1" ||
+        fail "cannot write leaf $1"
+}
+
+# e2e_trace_lines REGEX: the trace lines that match, each ended by "|" so that trailing blanks
+# show and count in a comparison.
+e2e_trace_lines() {
+    grep -E -e "$1" "$E2E_ROOT/linkwarden.out" | sed 's/$/|/' || true
+}
+
+# e2e_commands PORT: the commands the modem heard on PORT (data or aux), one a line, a command
+# repeated at once (a retried exchange on a loaded machine) counted once.
+e2e_commands() {
+    awk -v port="$1" '$2 == port { sub(/^[^ ]+ [^ ]+ /, ""); print }' \
+        "$E2E_ROOT/devsim/commands.log" 2>/dev/null | uniq
+}
+
+e2e_sim_status() {  # e2e_sim_status NAME: one field of the simulator's status
+    e2e_ctl status | awk -v name="$1" '$1 == name { print $2 }'
 }

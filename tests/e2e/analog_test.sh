@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The analog modem from start to exit: the reset-pin request, the four set-up commands with the
+# rings digit taken from the store, and both configured leaves. A modem whose first reply comes
+# short ends the set-up before "ATE0", yet the process still reports the modem configured: the
+# analog result does not depend on what the set-up commands got back.
+. "$(dirname "$0")/lib.sh"
+
+SPEED=10
+RINGS_LEAF=/U6C/Comms/AnalogModem/Answer/NormRingsToAnswer/Value
+
+e2e_make_sandbox analog
+e2e_start_sim analog
+
+# reply mode | rings leaf | commands the modem hears | S0 the modem ends with
+while IFS='|' read -r reply rings commands s0; do
+    e2e_log "analog modem, replies $reply, rings $rings"
+    e2e_ctl "type analog" > /dev/null && e2e_ctl "analog-reply $reply" > /dev/null ||
+        fail "the simulator refused the analog modem set-up"
+    : > "$E2E_ROOT/devsim/commands.log"
+    rm -f "$E2E_ROOT"/store/U6F/AnalogModemConfigured/Value \
+        "$E2E_ROOT"/store/U6R/Comms/CellularModem/ModemType/Value
+    e2e_set_leaf $RINGS_LEAF int "$rings"
+    e2e_start_linkwarden "$SPEED"
+    e2e_wait_exit 120
+    assert_eq 0 "$E2E_LW_STATUS" "exit status ($reply)"
+    assert_eq "$commands" "$(e2e_commands data | tr '\n' ' ')" "commands heard ($reply)"
+    assert_eq "$s0" "$(e2e_sim_status s0)" "rings the modem answers after ($reply)"
+    assert_eq "CFG-HWR: Successfully sent RESET request to Modem.|
+CFG-SMM: Normal num of rings : 0x3$rings |
+CFG-MAIN: ConfigureModem retval: 1|
+CFG-MAIN: Analog modem configured OK, start binary communication over Modem. |" \
+        "$(e2e_trace_lines '^CFG-(HWR: Succ|SMM|MAIN: (Conf|Analog modem conf))')" "trace ($reply)"
+    for leaf in /U6F/AnalogModem/Configured/Value /U6F/AnalogModemConfigured/Value; do
+        assert_eq true "$(e2e_leaf $leaf)" "$leaf ($reply)"
+    done
+    assert_eq false "$(e2e_leaf /U6IC/Comms/CellularModem/Configured/Value)" "cellular configured leaf ($reply)"
+    assert_eq 1 "$(e2e_leaf /U6R/Comms/CellularModem/ModemType/Value)" "modem type leaf ($reply)"
+    assert_eq false "$(e2e_leaf /U6F/UpdateRegister/ResetAnalogModem/Value)" "reset request left pending ($reply)"
+done <<'EOF'
+normal|3|ATZ0 ATE0 ATV0 ATS0=3 |3
+short|5|ATZ0 |0
+EOF
