@@ -54,7 +54,8 @@ TEST(Store, leaf_files_are_read_as_type_and_value) {
     TempStore store;
     const struct { std::string content; api_status_t status; const char* asText; } rows[] = {
         {"bool true\n", CDS_STATUS_OK, "true"}, {"bool false", CDS_STATUS_OK, "false"},
-        {"int -42\n", CDS_STATUS_OK, "-42"}, {"string \n", CDS_STATUS_OK, ""}, {"string a  b \n", CDS_STATUS_OK, "a  b "},
+        {"int -42\n", CDS_STATUS_OK, "-42"}, {"string \n", CDS_STATUS_OK, ""},
+        {"string a  b \n", CDS_STATUS_OK, "a  b "},
         {"", CDS_STATUS_BAD_LEAF, ""}, {"bool yes\n", CDS_STATUS_BAD_LEAF, ""}, {"int 12x\n", CDS_STATUS_BAD_LEAF, ""},
         {"int 2147483648", CDS_STATUS_BAD_LEAF, ""}, {"float 1.5\n", CDS_STATUS_BAD_LEAF, ""},
         {"string a\nstring b\n", CDS_STATUS_BAD_LEAF, ""}, {std::string("string a\0b", 10), CDS_STATUS_BAD_LEAF, ""},
