@@ -1,20 +1,14 @@
-#include <pty.h>
-
 #include <functional>
 
 #include "link_fixture.h"
+#include "pty_peer.h"
 #include "supervision/supervisor.h"
-
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
 struct StopLoop {};
 
-struct Snapshot {
-    int state, fd, auxPollElapsed;
-};
+struct Snapshot { int state, fd, auxPollElapsed; };
 
 class Supervisor : public LinkFixture {
 protected:
@@ -33,9 +27,9 @@ protected:
             if (static_cast<int>(seen.size()) > passes) throw StopLoop{};
             if (hook) hook(static_cast<int>(seen.size()));
         };
-        CaptureStdout();
+        testing::internal::CaptureStdout();
         EXPECT_THROW(HandleCellModem(&fd, rx), StopLoop);
-        out = GetCapturedStdout();
+        out = testing::internal::GetCapturedStdout();
         return seen;
     }
 };
@@ -50,18 +44,13 @@ TEST_F(Supervisor, failed_aux_open_is_not_retried_and_supervision_goes_on_withou
 }
 
 TEST_F(Supervisor, watchdog_without_a_port_sends_the_machine_back_to_open_the_aux_port) {
-    int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    ASSERT_EQ(symlink(ttyname(slave), root.Path("/dev/ttyPSC3").c_str()), 0);
+    PtyPeer aux;
+    ASSERT_TRUE(aux.LinkAt(root.dir(), "ttyPSC3"));
     supervisionState = HCM_SUPERVISE_PPP;
-    auto seen = Drive(2, [](int pass) {
-        if (pass == 1) fakeos::Advance(60 * 1000000LL);
-    });
+    auto seen = Drive(2, [](int pass) { fakeos::Advance(pass == 1 ? 60 * 1000000LL : 0); });
     EXPECT_EQ(seen[1].state, HCM_OPEN_AUX_PORT);
     EXPECT_EQ(seen[2].state, HCM_SUPERVISE_PPP);
     EXPECT_GT(seen[2].fd, 0);
-    close(slave);
-    close(master);
 }
 
 TEST_F(Supervisor, a_slow_restart_counts_in_full_on_the_next_pass) {

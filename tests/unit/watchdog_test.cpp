@@ -43,11 +43,10 @@ protected:
 };
 
 TEST_F(Watchdog, settings_come_from_the_store_with_the_timeout_capped_and_converted) {
-    struct Row {
-        int refresh, interval, timeout, wantRefresh, wantTimeoutMs;
-    } rows[] = {{UNSET, UNSET, UNSET, 0, 0}, {1, 10, 2, 60, 2000}, {UNSET, 3, 10, 0, 3000},
-                {5, 10, 0, 300, 1},          {UNSET, 30, 5, 0, 5000}, {UNSET, UNSET, 5, 0, 1}};
-    for (const Row& row : rows) {
+    const struct { int refresh, interval, timeout, wantRefresh, wantTimeoutMs; } rows[] = {
+        {UNSET, UNSET, UNSET, 0, 0}, {1, 10, 2, 60, 2000}, {UNSET, 3, 10, 0, 3000},
+        {5, 10, 0, 300, 1}, {UNSET, 30, 5, 0, 5000}, {UNSET, UNSET, 5, 0, 1}};
+    for (const auto& row : rows) {
         TempStore fresh;
         const char* paths[] = {LEAF_REFRESH_INTERVAL, LEAF_AUTO_PING_INTERVAL, LEAF_AUTO_PING_TIMEOUT};
         const int values[] = {row.refresh, row.interval, row.timeout};
@@ -80,16 +79,15 @@ TEST_F(Watchdog, detached_store_disables_refresh_and_auto_ping_and_tells_syslog)
 }
 
 TEST_F(Watchdog, only_an_address_or_host_name_becomes_the_ping_target) {
-    struct Row {
-        std::string ip, shown;  // shown empty: accepted
-    } rows[] = {
+    const struct { std::string ip, shown; } rows[] = {  // shown empty: accepted
         {"8.8.8.8", ""}, {"host-1.example", ""}, {"1234567890123456789", ""}, {"", "\"\""},
-        {"1.2.3.4; reboot", "\"1.2.3.4; reboot\""}, {"$(x)", "\"$(x)\""}, {"-f/etc/passwd", "\"-f/etc/passwd\""},
-        {"-c9", "\"-c9\""}, {"a b", "\"a b\""}, {"12345678901234567890", "\"12345678901234567890\""},  // would be cut short
+        {"1.2.3.4; reboot", "\"1.2.3.4; reboot\""}, {"$(x)", "\"$(x)\""}, {"-c9", "\"-c9\""},
+        {"-f/etc/passwd", "\"-f/etc/passwd\""}, {"a b", "\"a b\""},
+        {"12345678901234567890", "\"12345678901234567890\""},  // would be cut short
         {"\xe6\x9e\x98\x01", "\"\\xe6\\x9e\\x98\\x01\""},
     };
     store.SetInt(LEAF_AUTO_PING_INTERVAL, 10);
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.ip);
         Load(row.ip);
         const bool accepted = row.shown.empty();
@@ -165,12 +163,9 @@ TEST_F(Watchdog, refresh_of_one_minute_stops_pppd_and_the_next_pass_brings_it_ba
 }
 
 TEST_F(Watchdog, pings_after_the_interval_and_exits_after_retries_failures_in_a_row) {
-    struct Row {
-        int retries;
-        std::vector<int> results;
-        int exitStatus, pings;
-    } rows[] = {{0, {1}, 1, 1}, {3, {1, 1, 0, 1, 1}, -1, 6}, {3, {1, 1, 0, 1, 1, 256}, 1, 6}};
-    for (const Row& row : rows) {
+    const struct { int retries; std::vector<int> results; int exitStatus, pings; } rows[] = {
+        {0, {1}, 1, 1}, {3, {1, 1, 0, 1, 1}, -1, 6}, {3, {1, 1, 0, 1, 1, 256}, 1, 6}};
+    for (const auto& row : rows) {
         SetUp();
         watchdogSettings = {0, 10, row.retries, 1000, "8.8.8.8"};
         pingResults = row.results;
