@@ -3,7 +3,6 @@
 
 #include <errno.h>
 #include <syslog.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "app/os_seam.h"
@@ -11,7 +10,6 @@
 namespace fakeos {
 
 static int64_t clockUs = 0;
-bool realSleep = false;
 std::vector<int64_t> sleepsUs;
 std::function<void(int64_t)> onSleep;
 std::vector<std::string> commands;
@@ -23,7 +21,6 @@ std::vector<int> openlogOptions;
 
 void Reset(int64_t startSec) {
     clockUs = startSec * 1000000;
-    realSleep = false;
     sleepsUs.clear();
     onSleep = nullptr;
     commands.clear();
@@ -39,11 +36,6 @@ void Advance(int64_t us) { clockUs += us; }
 
 static void Sleep(int64_t us) {
     sleepsUs.push_back(us);
-    if (realSleep) {
-        struct timespec ts = {static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
-        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-        }
-    }
     clockUs += us;
     if (onSleep) onSleep(us);
 }

@@ -25,8 +25,6 @@ void Reset(int64_t startSec = 1700000000);
 int64_t NowUs();
 void Advance(int64_t us);
 
-// When true, sleeps also sleep for real (for exchanges whose timing a real modem peer sees).
-extern bool realSleep;
 // Every sleep requested, in microseconds, in order.
 extern std::vector<int64_t> sleepsUs;
 // Called after each sleep has moved the clock, with the sleep's length in microseconds.

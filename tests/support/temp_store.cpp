@@ -17,8 +17,7 @@ static std::string MakeTempDir(const char* pattern) {
 static void RemoveTree(const std::string& dir) {
     if (dir.rfind("/tmp/", 0) != 0) return;
     std::string cmd = "rm -rf '" + dir + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
+    if (system(cmd.c_str()) != 0) return;
 }
 
 TempStore::TempStore() : dir_(MakeTempDir("lw-store")) {
@@ -31,25 +30,7 @@ TempStore::~TempStore() {
     RemoveTree(dir_);
 }
 
-void TempStore::SetBool(const std::string& path, bool v) {
-    toolkit::CElement e;
-    e.set_bool(v);
-    api_status_t st = CDS_STATUS_OK;
-    std::string text;
-    api.set_leaf(path, e, st, 0, text);
-}
-
-void TempStore::SetInt(const std::string& path, int v) {
-    toolkit::CElement e;
-    e.set_int(v);
-    api_status_t st = CDS_STATUS_OK;
-    std::string text;
-    api.set_leaf(path, e, st, 0, text);
-}
-
-void TempStore::SetText(const std::string& path, const std::string& v) {
-    toolkit::CElement e;
-    e.set_string(v);
+static void Set(const std::string& path, const toolkit::CElement& e) {
     api_status_t st = CDS_STATUS_OK;
     std::string text;
     api.set_leaf(path, e, st, 0, text);
@@ -63,22 +44,34 @@ static toolkit::CElement Get(const std::string& path, api_status_t& st) {
     return e;
 }
 
+void TempStore::SetBool(const std::string& path, bool v) {
+    toolkit::CElement e;
+    e.set_bool(v);
+    Set(path, e);
+}
+void TempStore::SetInt(const std::string& path, int v) {
+    toolkit::CElement e;
+    e.set_int(v);
+    Set(path, e);
+}
+void TempStore::SetText(const std::string& path, const std::string& v) {
+    toolkit::CElement e;
+    e.set_string(v);
+    Set(path, e);
+}
 bool TempStore::Has(const std::string& path) const {
     api_status_t st;
     Get(path, st);
     return st == CDS_STATUS_OK;
 }
-
 bool TempStore::GetBool(const std::string& path) const {
     api_status_t st;
     return Get(path, st).to_bool();
 }
-
 int TempStore::GetInt(const std::string& path) const {
     api_status_t st;
     return Get(path, st).to_int();
 }
-
 std::string TempStore::GetText(const std::string& path) const {
     api_status_t st;
     std::string s;
