@@ -44,19 +44,12 @@ TEST(LeafWriters, write_each_kind_and_report_only_a_failed_int_write) {
 
 TEST(LeafWriters, ppp1_address_is_packed_first_number_high) {
     TempStore store;
-    struct Row {
-        const char* text;
-        uint32_t packed;
-        const char* kept;
-    } rows[] = {
-        {"10.1.2.3", 0x0A010203u, "10.1.2.3"},
-        {"192.168.0.1", 0xC0A80001u, "192.168.0.1"},
-        {"", 0, ""},
-        {"not an address", 0, "not an address"},
-        {"256.1.1.1", 0, "256.1.1.1"},
+    const struct { const char* text; uint32_t packed; const char* kept; } rows[] = {
+        {"10.1.2.3", 0x0A010203u, "10.1.2.3"}, {"192.168.0.1", 0xC0A80001u, "192.168.0.1"}, {"", 0, ""},
+        {"not an address", 0, "not an address"}, {"256.1.1.1", 0, "256.1.1.1"},
         {"10.1.2.3...........xyz", 0, "10.1.2.3..........."},  // cut to 19 before converting
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.text);
         store.SetText(LEAF_PPP1_IP_ADDRESS, r.text);
         int packed = 0;

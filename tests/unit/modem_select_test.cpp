@@ -26,18 +26,12 @@ struct DebugOn {
     DebugOn() { vexDebug = 1; }
     ~DebugOn() { vexDebug = 0; }
 };
-
 }  // namespace
 
 // Parses one argument the way main fills a whitelist entry: the address, then the mask from where
 // the address parse stopped, with one shared counter.
 TEST(GrabAddr, fills_address_and_mask_from_one_argument) {
-    struct Row {
-        std::string arg;
-        const char* ip;
-        const char* mask;
-        int pos;
-    } rows[] = {
+    const struct { std::string arg; const char* ip; const char* mask; int pos; } rows[] = {
         {"-ip10.1.2.3,255.255.0.0", "10.1.2.3", "255.255.0.0", 23},
         {"-ip10.1.2.3", "10.1.2.3", "255.255.255.255", 11},
         {"-ip=10.1.2.3 255.255.0.0", "10.1.2.3", "255.255.0.0", 24},
@@ -56,7 +50,7 @@ TEST(GrabAddr, fills_address_and_mask_from_one_argument) {
         {"-ip10.1.2.3,netmask---255", "10.1.2.3", "", 21},
         {"-ip\xff\xfe" "10.1.2.3", "10.1.2.3", "255.255.255.255", 13},
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.arg.substr(0, 40));
         std::vector<char> arg(r.arg.begin(), r.arg.end());
         arg.push_back('\0');
@@ -77,16 +71,16 @@ TEST(GrabAddr, fills_address_and_mask_from_one_argument) {
 TEST(GrabAddr, result_says_accepted_and_rejection_is_traced_only_in_debug) {
     char text[] = "-ip10.1.2.3/24";
     char out[20] = "old";
-    int pos = 0;
-    EXPECT_EQ(Captured([&] { EXPECT_EQ(GrabAddrFromStr(text, out, &pos), 0); }), "");
-    EXPECT_STREQ(out, "");
-
+    for (int debug : {0, 1}) {
+        int pos = 0;
+        vexDebug = debug;
+        EXPECT_EQ(Captured([&] { EXPECT_EQ(GrabAddrFromStr(text, out, &pos), 0); }),
+                  debug ? "\nCFG-GAD: Invalid addr, *ptr: '/', addr: \"10.1.2.3\" -> clear it" : "");
+        EXPECT_STREQ(out, "");
+    }
     DebugOn debug;
-    pos = 0;
-    EXPECT_EQ(Captured([&] { GrabAddrFromStr(text, out, &pos); }),
-              "\nCFG-GAD: Invalid addr, *ptr: '/', addr: \"10.1.2.3\" -> clear it");
     char plain[] = "10.1.2.3";
-    pos = 5;  // the counter is advanced, not reset
+    int pos = 5;  // the counter is advanced, not reset
     EXPECT_EQ(Captured([&] { EXPECT_EQ(GrabAddrFromStr(plain, out, &pos), 1); }), "");
     EXPECT_EQ(pos, 13);
 }
@@ -94,11 +88,7 @@ TEST(GrabAddr, result_says_accepted_and_rejection_is_traced_only_in_debug) {
 TEST(ModemType, first_option_leaf_that_reads_true_decides) {
     const char* const head =
         "\n\nCFG-CFM: test CDS leaf for installed analog modem... \nCFG-CFM: No Analog modem leaf set ";
-    struct Row {
-        std::vector<const char*> trueLeaves;
-        int type;
-        std::string trace;
-    } rows[] = {
+    const struct { std::vector<const char*> trueLeaves; int type; std::string trace; } rows[] = {
         {{}, MODEM_NONE, head},
         {{LEAF_OPTION_ANALOG, LEAF_OPTION_CELL_GSM, LEAF_OPTION_CELL_VERIZON}, MODEM_ANALOG,
          "\n\nCFG-CFM: test CDS leaf for installed analog modem... \nCFG-CFM: Analog modem leaf set "},
@@ -112,7 +102,7 @@ TEST(ModemType, first_option_leaf_that_reads_true_decides) {
          std::string(head) + "\n\nCFG-CFM: Cell VeriSon flag set **** BAD SPELLING! ****"},
     };
     DebugOn debug;
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.type);
         TempStore store;
         ForgetModemType();

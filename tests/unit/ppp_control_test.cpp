@@ -40,24 +40,17 @@ TEST(PppControl, start_and_generator_command_lines_are_exact_and_rooted) {
 
 TEST(PppControl, pid_file_decides_the_pid_and_whether_any_signal_is_sent) {
     const std::string MISSING = "<missing>", DIRECTORY = "<directory>";
-    struct Row {
-        std::string content;
-        int pid;
-        const char* message;
-    } rows[] = {
-        {"1234\n", 1234, ""},          {"123456789012345", 1234567890, ""},  // only 10 bytes are read
-        {"", 0, ""},                   {"pppd\n", 0, ""},
-        {"-7\n", -7, ""},              {MISSING, -1, "Unable to open "},
-        {DIRECTORY, -1, "Unable to read from "},
-    };
-    for (const Row& row : rows) {
+    const struct { std::string content; int pid; const char* message; } rows[] = {
+        {"1234\n", 1234, ""}, {"123456789012345", 1234567890, ""},  // only 10 bytes are read
+        {"", 0, ""}, {"pppd\n", 0, ""}, {"-7\n", -7, ""}, {MISSING, -1, "Unable to open "},
+        {DIRECTORY, -1, "Unable to read from "}};
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.content);
         fakeos::Reset();
         fakeos::killHook = [](pid_t, int sig) { return sig == 0 ? 0 : 5; };
         TempRoot root;
         const std::string path = root.Path("/var/run/ppp1.pid");
-        mkdir(root.Path("/var").c_str(), 0755);
-        mkdir(root.Path("/var/run").c_str(), 0755);
+        for (const char* dir : {"/var", "/var/run"}) mkdir(root.Path(dir).c_str(), 0755);
         if (row.content == DIRECTORY) mkdir(path.c_str(), 0755);
         if (row.content != DIRECTORY && row.content != MISSING) std::ofstream(path) << row.content;
 
@@ -68,10 +61,8 @@ TEST(PppControl, pid_file_decides_the_pid_and_whether_any_signal_is_sent) {
 
         EXPECT_EQ(stop, row.pid > 0 ? 5 : -1);
         EXPECT_EQ(check, row.pid > 0 ? 0 : -1);
-        EXPECT_EQ(fakeos::kills.size(), row.pid > 0 ? 2u : 0u);
-        if (row.pid > 0) {
-            EXPECT_EQ(fakeos::kills[0], std::make_pair(static_cast<pid_t>(row.pid), SIGTERM));
-        }
+        typedef std::vector<std::pair<pid_t, int>> Kills;
+        EXPECT_EQ(fakeos::kills, (row.pid > 0 ? Kills{{row.pid, SIGTERM}, {row.pid, 0}} : Kills{}));
         const std::string message = std::string("\nGetCellModemPPPDataInterfacePid: ") + row.message + path + " path.";
         EXPECT_EQ(out.find(message) != std::string::npos, row.message[0] != '\0') << out;
     }
