@@ -14,8 +14,9 @@ e2e_start_sim analog
 # reply mode | rings leaf | commands the modem hears | S0 the modem ends with
 while IFS='|' read -r reply rings commands s0; do
     e2e_log "analog modem, replies $reply, rings $rings"
-    e2e_ctl "type analog" > /dev/null && e2e_ctl "analog-reply $reply" > /dev/null ||
-        fail "the simulator refused the analog modem set-up"
+    for line in "type analog" "analog-reply $reply"; do
+        e2e_ctl "$line" > /dev/null || fail "the simulator refused \"$line\""
+    done
     : > "$E2E_ROOT/devsim/commands.log"
     rm -f "$E2E_ROOT"/store/U6F/AnalogModemConfigured/Value \
         "$E2E_ROOT"/store/U6R/Comms/CellularModem/ModemType/Value
@@ -33,9 +34,10 @@ CFG-MAIN: Analog modem configured OK, start binary communication over Modem. |" 
     for leaf in /U6F/AnalogModem/Configured/Value /U6F/AnalogModemConfigured/Value; do
         assert_eq true "$(e2e_leaf $leaf)" "$leaf ($reply)"
     done
-    assert_eq false "$(e2e_leaf /U6IC/Comms/CellularModem/Configured/Value)" "cellular configured leaf ($reply)"
-    assert_eq 1 "$(e2e_leaf /U6R/Comms/CellularModem/ModemType/Value)" "modem type leaf ($reply)"
-    assert_eq false "$(e2e_leaf /U6F/UpdateRegister/ResetAnalogModem/Value)" "reset request left pending ($reply)"
+    assert_eq "false 1 false" "$(e2e_leaf /U6IC/Comms/CellularModem/Configured/Value) \
+$(e2e_leaf /U6R/Comms/CellularModem/ModemType/Value) \
+$(e2e_leaf /U6F/UpdateRegister/ResetAnalogModem/Value)" \
+        "cellular configured leaf, modem type leaf, reset request ($reply)"
 done <<'EOF'
 normal|3|ATZ0 ATE0 ATV0 ATS0=3 |3
 short|5|ATZ0 |0

@@ -43,10 +43,10 @@ CFG-HCE: PPP1 connection up|
 CFG-CFG: Successfully brought up PPP connection|
 CFG-MAIN: ConfigureModem retval: 1|
  CFG-MAIN: ConfigureModem says OK |" \
-    "$(e2e_trace_lines '^( *CFG-MAIN: (Cell|Conf)|CFG-(PWR: Succ|SCB: (found|cell)|HCE: PPP)|CFG-CFG: ?(Att|ena|Cel|Set|Suc)|  ?[A-Z][A-Za-z ]+: [-0-9])')" \
-    "start-up trace"
-assert_eq "AT AT+IPR=115200 AT&W AT AT+IPR=115200 AT&W AT#ICMP=2 AT+CCID AT+CGSN AT+GMR AT#CFVR AT+CSQ \
-AT+CMEE=2 ATE1 AT#PORTCFG=3 AT AT+IPR=115200 AT&W ATD*99***3# " \
+    "$(e2e_trace_lines '^( *CFG-MAIN: (Cell|Conf)|CFG-(PWR: Succ|SCB: (found|cell)|HCE: PPP)'\
+'|CFG-CFG: ?(Att|ena|Cel|Set|Suc)|  ?[A-Z][A-Za-z ]+: [-0-9])')" "start-up trace"
+assert_eq "AT AT+IPR=115200 AT&W AT AT+IPR=115200 AT&W AT#ICMP=2 AT+CCID AT+CGSN AT+GMR \
+AT#CFVR AT+CSQ AT+CMEE=2 ATE1 AT#PORTCFG=3 AT AT+IPR=115200 AT&W ATD*99***3# " \
     "$(e2e_commands data | tr '\n' ' ')" "commands on the data port"
 # The first aux-port poll, which rewrites the signal leaves, is a minute of the daemon's clock away.
 while read -r leaf want; do
@@ -63,7 +63,8 @@ $CM/IPAddr/Value $(e2e_addr_int $LINK)
 $CM/Configured/Value true
 /U6F/AnalogModem/Configured/Value false
 EOF
-assert_eq "3,3 2 115200" "$(e2e_sim_status portcfg) $(e2e_sim_status icmp) $(e2e_sim_status saved-rate)" \
+assert_eq "3,3 2 115200" \
+    "$(e2e_sim_status portcfg) $(e2e_sim_status icmp) $(e2e_sim_status saved-rate)" \
     "modem port layout (requested,active), ping answering, saved rate"
 
 e2e_log "supervision with signal answers the modem cannot read"
