@@ -51,6 +51,7 @@ struct Modem {
     int delayMs = 0;
     int split = 1;
     int analogReply = ANALOG_REPLY_NORMAL;
+    int flood = 0;  // one bit per port (1 << PORT_DATA, 1 << PORT_AUX): noise without end
 };
 
 // Supported line rates and their termios speed constants; 0 when the rate is not a UART rate.

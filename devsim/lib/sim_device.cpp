@@ -34,6 +34,9 @@ const char* const kPortNames[2] = {"data", "aux"};
 // What a UART at the wrong speed makes of the host's bytes.
 const char kNoise[] = "\xe6\x9e\x98\xfc\x80";
 
+// A flooding line: 8-bit bytes only, so no echo, no "OK", no NUL and no line end can appear.
+const size_t kFloodChunk = 512;
+
 // A command line longer than this is cut; real modems keep far less.
 const size_t kLineMax = 512;
 // Pieces of a split answer go out this far apart.
@@ -85,12 +88,30 @@ std::string UpperText(const std::string& s) {
     return u;
 }
 
-// Printable text without blanks' meaning: what identity answers may hold.
-bool PlainText(const std::string& s, size_t max) {
-    if (s.size() > max) return false;
-    for (char c : s)
-        if ((unsigned char)c < 0x20 || (unsigned char)c > 0x7e) return false;
-    return true;
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// An identity answer as the control line gives it: printable text in which "\xHH" stands for any
+// byte, so that NULs and 8-bit bytes can be put inside an answer. CR and LF are refused: they
+// would frame the answer anew. False for anything else, or for more than max bytes.
+bool IdentityText(const std::string& s, size_t max, std::string& out) {
+    out.clear();
+    for (size_t k = 0; k < s.size(); k++) {
+        unsigned char c = (unsigned char)s[k];
+        if (c < 0x20 || c > 0x7e) return false;
+        if (c == '\\' && k + 3 < s.size() && s[k + 1] == 'x' && HexDigit(s[k + 2]) >= 0 &&
+            HexDigit(s[k + 3]) >= 0) {
+            c = (unsigned char)(HexDigit(s[k + 2]) * 16 + HexDigit(s[k + 3]));
+            if (c == '\r' || c == '\n') return false;
+            k += 3;
+        }
+        out.push_back((char)c);
+    }
+    return out.size() <= max;
 }
 
 }  // namespace
@@ -120,6 +141,7 @@ struct SimDevice::Impl {
     void LineDone(int i);
     void Queue(int i, const std::string& bytes, int64_t nowMs, bool faults);
     void SendDue(int64_t nowMs);
+    void Flood();
     int64_t NextDueMs() const;
     void SetType(int type);
     std::string Status() const;
@@ -200,6 +222,21 @@ void SimDevice::Impl::SendDue(int64_t nowMs) {
             }
             p.out.pop_front();
         }
+    }
+}
+
+// A port in flood carries nothing but noise, as fast as the line takes it; answers drown in it.
+void SimDevice::Impl::Flood() {
+    static char chunk[kFloodChunk];
+    if (chunk[0] == 0)
+        for (size_t k = 0; k < sizeof chunk; k++) chunk[k] = (char)(0x80 + k % 0x40);
+    for (int i = 0; i < 2; i++) {
+        Port& p = ports[i];
+        if (!(modem.flood & (1 << i))) continue;
+        p.out.clear();
+        if (p.master < 0) continue;
+        ssize_t w = write(p.master, chunk, sizeof chunk);  // a full line refuses the rest
+        (void)w;
     }
 }
 
@@ -313,6 +350,7 @@ void SimDevice::Impl::Serve() {
             }
         }
         const int64_t now = MonoMs();
+        Flood();  // first: a flooded port's answers never go out
         SendDue(now);
         PowerServiceTick(power, modem, now, bootMs);
     }
@@ -392,8 +430,10 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
     if (word == "silent") return onOff(m.silent);
     if (word == "garbage") return onOff(m.garbage);
     if (word == "imei" || word == "iccid" || word == "fw" || word == "cfvr") {
-        if (!PlainText(arg, 100)) return "error: text must be printable, at most 100 characters";
-        (word == "imei" ? m.imei : word == "iccid" ? m.iccid : word == "fw" ? m.fw : m.cfvr) = arg;
+        std::string text;
+        if (!IdentityText(arg, 100, text))
+            return "error: printable text (\\xHH for any byte but CR, LF), at most 100 bytes";
+        (word == "imei" ? m.imei : word == "iccid" ? m.iccid : word == "fw" ? m.fw : m.cfvr) = text;
         return "ok";
     }
     if (word == "csq") {
@@ -412,6 +452,14 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
     if (word == "delay-ms" || word == "split" || word == "boot-ms") {
         if (!ParseInt(arg, word == "split" ? 1 : 0, 600000, n)) return "error: expected a number";
         (word == "delay-ms" ? m.delayMs : word == "split" ? m.split : bootMs) = n;
+        return "ok";
+    }
+    if (word == "flood") {
+        if (arg == "on") m.flood = (1 << PORT_DATA) | (1 << PORT_AUX);
+        else if (arg == "data") m.flood = 1 << PORT_DATA;
+        else if (arg == "aux") m.flood = 1 << PORT_AUX;
+        else if (arg == "off") m.flood = 0;
+        else return "error: expected on, data, aux or off";
         return "ok";
     }
     if (word == "noanswer") {
@@ -450,13 +498,16 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     if (word == "unplug") {
+        // Pulled out, the modem loses its power and with it any call.
         plugged = false;
+        ModemPowerOff(m);
         if (started) ClosePorts();
         return "ok";
     }
     if (word == "plug") {
         if (!plugged) {
             plugged = true;
+            ModemPowerOn(m, now, bootMs);
             if (started && m.type != MODEM_NONE && !OpenPorts()) return "error: cannot open terminals";
         }
         return "ok";

@@ -3,7 +3,8 @@
 # trace bounded in real time; leaf reads; clear failures; and clean-up of every process the test
 # started, on any exit.
 #
-# Environment (ctest sets it): LINKWARDEN_BIN, DEVSIM_BIN, SOURCE_DIR, BUILD_DIR. E2E_KEEP=1
+# Environment (ctest sets it): LINKWARDEN_BIN, DEVSIM_BIN, SOURCE_DIR, BUILD_DIR. E2E_TMP: where
+# sandboxes are made (default /tmp). E2E_KEEP=1
 # keeps the sandbox folder; a failing test always keeps it and names it.
 # shellcheck shell=bash
 
@@ -87,7 +88,7 @@ e2e_make_sandbox() {
     local device=$1
     shift
     e2e_require_programs
-    E2E_ROOT=$(mktemp -d /tmp/lw-e2e.XXXXXX) || fail "cannot create a sandbox folder"
+    E2E_ROOT=$(mktemp -d "${E2E_TMP:-/tmp}/lw-e2e.XXXXXX") || fail "cannot create a sandbox folder"
     trap e2e_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM

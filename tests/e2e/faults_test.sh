@@ -1,0 +1,198 @@
+#!/usr/bin/env bash
+# Faults of the world around the daemon, each against the real binary in the sandbox with its
+# clock sped up: identity answers with NUL and 8-bit bytes, the store read-only and then gone
+# under a running supervision, an aux port flooded with noise, the modem unplugged and plugged
+# back, a flooded data port during configuration, a store writer killed in the middle of its
+# writes, and a command line of 200 arguments. In every case the daemon does what it is meant to,
+# ends by no signal of its own and leaves no sanitizer report. Waits are bounded in real time and
+# generous; nothing here depends on the machine's speed.
+. "$(dirname "$0")/lib.sh"
+
+: "${CDS_BIN:=$BUILD_DIR/platform/cds/cds}"
+SPEED=20
+SETTINGS=/U6C/Comms/CellModem/Settings
+CELL=/U6IC/Comms/CellularModem
+SIGNAL=/U6R/Comms/CellularModem
+GOOD_SIG=" [sig -79 dBm, 3 bars"  # the simulator's default level, CSQ 17
+AUX_FAIL="HCM:Failed to read from cell modem aux port. Count = "
+
+# Every leaf of the store reads back through the store's own parser (one line, a known type, no
+# NUL) and no text leaf is longer than the daemon's longest identity text.
+check_store_leaves() {
+    local line leaf value n=0
+    while IFS= read -r line; do
+        leaf=${line%% *}
+        value=$(CDS_STORE=$E2E_ROOT/store "$CDS_BIN" get "$leaf") ||
+            fail "leaf $leaf is not a valid leaf: $(head -c 100 "$E2E_ROOT/store$leaf" | od -c | head -3)"
+        [ "${#value}" -le 40 ] || fail "leaf $leaf holds ${#value} characters"
+        n=$((n + 1))
+    done < <(CDS_STORE=$E2E_ROOT/store "$CDS_BIN" list)
+    assert_ne 0 "$n" "leaves in the store"
+}
+
+# The aux-port failure counts printed after trace line $1, as one line "1 2 3 ...".
+aux_counts_after() {
+    tail -n +"$1" "$E2E_ROOT/linkwarden.out" | LC_ALL=C grep -a -o "${AUX_FAIL}[0-9]*" |
+        sed 's/.*= //' | tr '\n' ' '
+}
+
+trace_lines() { wc -l < "$E2E_ROOT/linkwarden.out"; }
+
+# --- 1. One supervised link through a row of faults.
+e2e_log "identity answers with NUL and 8-bit bytes, then configuration"
+# Root writes into any folder; without that right a read-only store folder is read-only to it too.
+ro_store=1
+if [ "$(id -u)" = 0 ]; then
+    if command -v setpriv > /dev/null; then
+        E2E_LW_PREFIX="setpriv --bounding-set -dac_override,-dac_read_search"
+    else
+        ro_store=0
+    fi
+fi
+e2e_make_sandbox gsm --leaf "$SETTINGS/RefreshInterval/Value int 0"
+e2e_start_sim cell --rate 115200 \
+    --set 'imei 35\xff\xfe35099996462' \
+    --set 'iccid 8901\x004104279461713562' \
+    --set 'fw 20.00.5\xe624'
+e2e_start_linkwarden "$SPEED"
+e2e_wait_for "CFG-CFG: Successfully brought up PPP connection" 400
+# The number stops at the first 8-bit byte; a NUL cuts the answer before its OK, so the SIM ID
+# query fails and publishes the empty text; the version keeps what came before the 8-bit byte.
+assert_eq 1 "$(e2e_count " IMEI: 35 ")" "IMEI in the trace"
+assert_eq "35" "$(e2e_leaf $CELL/IMEI/Value)" "IMEI leaf"
+assert_eq "string " "$(cat "$E2E_ROOT/store$CELL/CCID/Value")" "SIM ID leaf"
+assert_eq 1 "$(e2e_count " FW Ver: 20.00.5.02")" "firmware version in the trace"
+assert_eq $(((20 << 20) | 5)) "$(e2e_leaf $SIGNAL/Version/Value)" "version leaf"
+check_store_leaves
+e2e_wait_for "$GOOD_SIG" 120
+
+if [ "$ro_store" = 1 ]; then
+    e2e_log "store folder read-only"
+    before=$(e2e_count "WriteIntLeaf: Failed to write 3 to $SIGNAL/SignalStrength/Value")
+    chmod -R a-w "$E2E_ROOT/store"
+    e2e_wait_for "WriteIntLeaf: Failed to write -79 to $SIGNAL/DbLevel/Value" 120
+    e2e_wait_for "WriteIntLeaf: Failed to write 3 to $SIGNAL/SignalStrength/Value" 10 $((before + 1))
+    chmod -R u+w "$E2E_ROOT/store"
+else
+    e2e_log "store folder read-only: skipped, root keeps writing and setpriv is missing"
+fi
+
+e2e_log "store folder gone while pppd is restarted"
+mv "$E2E_ROOT/store" "$E2E_ROOT/store.away"
+resurrected=$(e2e_count "HCM: PPP1 connection resurrected")
+kill -TERM "$(e2e_pppd_pid)"
+e2e_wait_for "HCM: PPP1 connection resurrected" 120 $((resurrected + 1))
+# The address read fails and the last good address is published again, which fails in turn.
+e2e_wait_for "WriteIntLeaf: Failed to write $(e2e_addr_int 10.170.3.25) to $CELL/IPAddr/Value" 60
+e2e_wait_for "ReadPPP1IpAddrFromCds: Error while reading" 10
+sig_fails=$(e2e_count "to $SIGNAL/SignalStrength/Value")
+e2e_wait_for "to $SIGNAL/SignalStrength/Value" 120 $((sig_fails + 1))
+mv "$E2E_ROOT/store.away" "$E2E_ROOT/store"
+good=$(e2e_count "$GOOD_SIG")
+e2e_wait_for "$GOOD_SIG" 120 $((good + 1))
+assert_eq 0 "$(e2e_count "$AUX_FAIL")" "failed polls while only the store failed"
+
+e2e_log "aux port flooded with noise"
+e2e_ctl "flood aux" > /dev/null
+e2e_wait_for "${AUX_FAIL}1" 120
+e2e_ctl "flood off" > /dev/null
+good=$(e2e_count "$GOOD_SIG")
+e2e_wait_for "$GOOD_SIG" 200 $((good + 1))
+# Each read takes at most 2000 bytes however much is waiting; the flood keeps more than that.
+longest=$(LC_ALL=C grep -a -o "rxbuf: '[^']*'" "$E2E_ROOT/linkwarden.out" |
+    awk '{ if (length($0) > m) m = length($0) } END { print m - 9 }')
+assert_eq 2000 "$longest" "longest answer printed from the flooded port"
+
+e2e_log "modem unplugged, then plugged back"
+mark=$(trace_lines)
+starts=$(e2e_count "StartPPPDataConnection: Starting pppd")
+e2e_ctl unplug > /dev/null
+# pppd loses its line with the modem; without a data port every start fails, and each pass
+# tries again rather than giving up.
+e2e_wait_for "StartPPPDataConnection: Starting pppd" 120 $((starts + 3))
+e2e_alive "$E2E_LW_PID" || fail "linkwarden ended while the modem was away"
+resurrected=$(e2e_count "HCM: PPP1 connection resurrected")
+e2e_ctl plug > /dev/null
+e2e_wait_for "HCM: PPP1 connection resurrected" 120 $((resurrected + 1))
+# The aux descriptor still names the line that hung up: every poll fails until the sixth ends
+# the process for a fresh start.
+e2e_wait_for "HCM:Failed to read from cell modem aux port 6 times. Exiting" 300
+e2e_wait_exit 60
+assert_eq 0 "$E2E_LW_STATUS" "exit status after six failed polls"
+assert_eq "1 2 3 4 5 6 " "$(aux_counts_after "$mark")" "failure counts after the unplug"
+e2e_assert_no_crash
+check_store_leaves
+e2e_end_sandbox
+unset E2E_LW_PREFIX
+
+# --- 2. A data port that floods during configuration: every probe hears noise, reads stay
+# bounded, and the configuration goes on from attempt to attempt until it is stopped.
+e2e_log "data port flooded during configuration"
+e2e_make_sandbox gsm
+e2e_start_sim cell --rate 115200 --set "flood data"
+e2e_start_linkwarden "$SPEED"
+e2e_wait_for "CFG-CFG: Attempt 2 out of 50000" 300
+e2e_stop_linkwarden
+e2e_assert_no_crash
+assert_eq 0 "$(e2e_count "cell modem set to")" "rate changes through the noise"
+e2e_end_sandbox
+
+# --- 3. A store writer killed at random moments while another process reads the leaf: every
+# read is one of the whole values, never a mix, a cut or an empty file.
+e2e_log "store writer killed in the middle of writes"
+e2e_make_sandbox none
+leaf=/Faults/Writer/Value
+long=$(printf 'a%.0s' {1..3000})
+short=$(printf 'b%.0s' {1..700})
+CDS_STORE=$E2E_ROOT/store "$CDS_BIN" set $leaf string "$long" || fail "first write"
+(
+    reads=0
+    while [ ! -e "$E2E_ROOT/stop" ]; do
+        value=$(CDS_STORE=$E2E_ROOT/store "$CDS_BIN" get $leaf) || value="<unreadable>"
+        [ "$value" = "$long" ] || [ "$value" = "$short" ] ||
+            echo "read ${#value} characters: ${value:0:20}" >> "$E2E_ROOT/bad"
+        reads=$((reads + 1))
+    done
+    echo "$reads" > "$E2E_ROOT/reads"
+) &
+reader=$!
+RANDOM=7
+for ((i = 0; i < 150; i++)); do
+    value=$short
+    [ $((i % 2)) = 0 ] && value=$long
+    CDS_STORE=$E2E_ROOT/store "$CDS_BIN" set $leaf string "$value" &
+    sleep "0.00$((RANDOM % 4))$((RANDOM % 10))"
+    kill -KILL $! 2> /dev/null
+    wait $! 2> /dev/null
+done
+touch "$E2E_ROOT/stop"
+wait "$reader"
+[ -s "$E2E_ROOT/bad" ] && fail "torn reads: $(head -3 "$E2E_ROOT/bad")"
+assert_ne 0 "$(cat "$E2E_ROOT/reads")" "reads made"
+assert_eq "$leaf" "$(CDS_STORE=$E2E_ROOT/store "$CDS_BIN" list /Faults | cut -d' ' -f1)" \
+    "leaves besides left-over temporary files"
+e2e_log "$(find "$E2E_ROOT/store/Faults" -name '.*' | wc -l) temporary file(s) left by killed writers"
+e2e_end_sandbox
+
+# --- 4. 200 arguments with seven "-ip": six entries filled (one of them from an address far
+# longer than an entry), the seventh ignored; no modem, so the run ends at once.
+e2e_log "200 arguments, seven of them -ip"
+e2e_make_sandbox none
+ones=$(printf '1%.0s' {1..4000})
+args=()
+for ((i = 0; i < 192; i++)); do args+=("filler$i"); done
+args+=(-ip10.0.0.1 -ip10.0.0.2,255.0.0.0 -ip10.0.0.3 -ip10.0.0.4 -ip10.0.0.5 "-ip$ones" -ip10.0.0.7)
+e2e_start_linkwarden 1 "${args[@]}"
+e2e_wait_exit 60
+e2e_assert_no_crash
+assert_eq 0 "$E2E_LW_STATUS" "exit status without a modem"
+want=""
+for entry in '0) grabbed IP: "10.0.0.1"  Mask: "255.255.255.255"' \
+    '1) grabbed IP: "10.0.0.2"  Mask: "255.0.0.0"' '2) grabbed IP: "10.0.0.3"  Mask: "255.255.255.255"' \
+    '3) grabbed IP: "10.0.0.4"  Mask: "255.255.255.255"' '4) grabbed IP: "10.0.0.5"  Mask: "255.255.255.255"' \
+    "5) grabbed IP: \"${ones:0:15}\"  Mask: \"${ones:0:15}\""; do
+    want+="CFG-MAIN: $entry |"
+done
+got=$(grep -a -o 'CFG-MAIN: [0-9]*) grabbed IP: .*' "$E2E_ROOT/linkwarden.out" | tr '\n' '|')
+assert_eq "$want" "$got" "whitelist entries in the trace"
+e2e_end_sandbox
