@@ -147,7 +147,7 @@ short=$(printf 'b%.0s' {1..700})
 CDS_STORE=$E2E_ROOT/store "$CDS_BIN" set $leaf string "$long" || fail "first write"
 (
     reads=0
-    while [ ! -e "$E2E_ROOT/stop" ]; do
+    while [ ! -e "$E2E_ROOT/stop" ] && kill -0 $$ 2> /dev/null; do  # ends with the script too
         value=$(CDS_STORE=$E2E_ROOT/store "$CDS_BIN" get $leaf) || value="<unreadable>"
         [ "$value" = "$long" ] || [ "$value" = "$short" ] ||
             echo "read ${#value} characters: ${value:0:20}" >> "$E2E_ROOT/bad"
