@@ -36,17 +36,6 @@ void CopyBounded(char* dst, const char* src, size_t maxChars) {
     dst[n] = 0;
 }
 
-// The value of the leading decimal digits of text; 0 when it does not start with one. Stops
-// growing at INT_MAX rather than overflowing on a modem that sends a long run of digits.
-int LeadingDecimal(const char* text) {
-    int v = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        int d = *text - '0';
-        v = (v > (INT_MAX - d) / 10) ? INT_MAX : v * 10 + d;
-    }
-    return v;
-}
-
 struct NumberQuery {
     const char* cmd;
     int reportFailures;

@@ -29,15 +29,6 @@ const int kNoReadingDbm = -9999;
 const int kDbmFloor = -111;
 const int kDbmCeiling = -51;
 
-int LeadingDecimal(const char* text) {
-    int v = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        int d = *text - '0';
-        v = (v > (INT_MAX - d) / 10) ? INT_MAX : v * 10 + d;
-    }
-    return v;
-}
-
 }  // namespace
 
 int ReadSigLevel(int fd, int* dBm, int* csq, char* rxBuf, int* bars) {

@@ -2,6 +2,7 @@
 // version text packed into one integer. In place, no allocation, no state.
 #include "serial/text_utils.h"
 
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -88,4 +89,13 @@ int StrToVersion(char* text) {
     int version = static_cast<int>(packed);
     if (vexDebug) printf("\nCFG-STV: str version: '%s', int version:%x  ", text, static_cast<unsigned int>(version));
     return version;
+}
+
+int LeadingDecimal(const char* text) {
+    int v = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        int d = *text - '0';
+        v = (v > (INT_MAX - d) / 10) ? INT_MAX : v * 10 + d;
+    }
+    return v;
 }

@@ -9,3 +9,6 @@ int YankStrNumbers(char* source, char* destination, int size);
 // Packs "20.00.524" as (20 << 20) | (0 << 12) | 524 = 0x0140020C. 0 for "?..." or a field of
 // more than four characters.
 int StrToVersion(char* text);
+// The value of the leading decimal digits of text; 0 when it does not start with one. Stops
+// growing at INT_MAX rather than overflowing on a modem that sends a long run of digits.
+int LeadingDecimal(const char* text);
