@@ -56,6 +56,7 @@ int StrToVersion(char* text) {
         if (vexDebug) {
             printf("\nCFG-STV: we don't have a good version number yet: %s, so just return 0.  ",
                    text);
+            printf("\nCFG-STV: str version: '%s', int version:%x  ", text, 0u);
         }
         return 0;
     }

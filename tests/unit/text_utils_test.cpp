@@ -80,5 +80,6 @@ TEST(TextUtils, version_trace_is_printed_in_debug_only) {
     StrToVersion(good), StrToVersion(unknown);
     vexDebug = 0;
     EXPECT_EQ(Captured(), "\nCFG-STV: str version: '20.00.524', int version:140020c  "
-                          "\nCFG-STV: we don't have a good version number yet: ??.??.???, so just return 0.  ");
+                          "\nCFG-STV: we don't have a good version number yet: ??.??.???, so just return 0.  "
+                          "\nCFG-STV: str version: '??.??.???" "', int version:0  ");
 }
