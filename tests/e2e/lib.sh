@@ -144,8 +144,10 @@ e2e_start_linkwarden() {
     echo "$E2E_LW_PID" > "$E2E_ROOT/devsim/linkwarden.pid"
 }
 
-e2e_count() {  # e2e_count TEXT: how many trace lines hold TEXT
-    grep -c -F -e "$1" "$E2E_ROOT/linkwarden.out" 2>/dev/null || true
+e2e_count() {  # e2e_count TEXT: how many trace lines hold TEXT (0 before the trace exists)
+    local n
+    n=$(grep -c -F -e "$1" "$E2E_ROOT/linkwarden.out" 2>/dev/null)
+    echo "${n:-0}"
 }
 
 # e2e_wait_for TEXT SECONDS [COUNT]: waits until the trace holds TEXT at least COUNT times
