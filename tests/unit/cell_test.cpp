@@ -58,6 +58,7 @@ TEST(CellBaud, probes_in_table_order_and_moves_both_ends) {
         {{"rate 57600"}, 115200, OK, 0, B115200, moved},
         {{"rate 115200"}, 115200, OK, 1, B115200, moved},
         {{"rate 9600"}, 115200, OK, 4, B115200, moved},
+        {{"rate 2400"}, 115200, OK, 5, B115200, moved},
         {{"rate 1200"}, 115200, OK, 6, B115200, moved},
         {{"rate 19200"}, 115200, NOT_OK, -1, B1200, {}},
         {{"rate 38400"}, 115200, NOT_OK, -1, B1200, {}},
