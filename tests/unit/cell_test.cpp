@@ -100,6 +100,8 @@ TEST(CellIdentity, output_and_leaf_hold_the_same_text_or_the_placeholder) {
         {ReadImei, "imei 35353509999646212345", LEAF_CELL_IMEI, OK, "3535350999964621", {"AT+CGSN"}, ""},
         {ReadImei, "imei unknown", LEAF_CELL_IMEI, NOT_OK, "IMEI Unknown", Cmds(2, "AT+CGSN"),
          std::string(kNoDigits) + kNoDigits},
+        {ReadImei, "noanswer AT+CGSN", LEAF_CELL_IMEI, NOT_OK, "", Cmds(4, "AT+CGSN"), ""},
+        {ReadSimId, "iccid 8901410427946171356", LEAF_CELL_CCID, OK, "8901410427946171356", {"AT+CCID"}, ""},
         {ReadSimId, "iccid 89014104279461713562", LEAF_CELL_CCID, OK, "89014104279461713562", {"AT+CCID"}, ""},
         {ReadSimId, "iccid none", LEAF_CELL_CCID, NOT_OK, "SIM ID unknown", Cmds(2, "AT+CCID"), noSimId + noSimId},
     };
