@@ -43,4 +43,9 @@ void PowerServiceStop(PowerService& ps);
 
 const char* ControlHelp();
 
+// Strict decimal for command and control arguments: 1 to 9 digits, nothing else, within lo..hi.
+bool ParseDecimal(const std::string& text, int lo, int hi, int& out);
+// Commands are matched case-insensitively.
+std::string UpperText(const std::string& s);
+
 }  // namespace devsim

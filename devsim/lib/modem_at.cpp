@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <termios.h>
 
+#include "lib/internal.h"
 #include "modem.h"
 
 namespace devsim {
@@ -20,24 +21,6 @@ const RateSpeed kRates[] = {
     {300, B300},     {1200, B1200},   {2400, B2400},     {4800, B4800},    {9600, B9600},
     {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200}, {230400, B230400},
 };
-
-// Strict decimal: digits only, 1 to 9 of them.
-bool ParseNumber(const std::string& text, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    int v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    out = v;
-    return true;
-}
-
-std::string Upper(const std::string& s) {
-    std::string u(s);
-    for (char& c : u) c = (char)toupper((unsigned char)c);
-    return u;
-}
 
 std::string Info(const std::string& text) { return "\r\n" + text + "\r\n"; }
 
@@ -64,7 +47,7 @@ std::string NextCsq(Modem& m) {
 }
 
 std::string CellCommand(Modem& m, int port, const std::string& body) {
-    const std::string cmd = Upper(body);
+    const std::string cmd = UpperText(body);
     int n = 0;
     char text[64];
 
@@ -94,7 +77,7 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
     if (cmd == "+GMM") return Info("LE910-SV1") + kOk;
     if (cmd == "#CFVR") return Info("#CFVR: " + m.cfvr) + kOk;
     if (cmd.rfind("#ICMP=", 0) == 0) {
-        if (!ParseNumber(cmd.substr(6), n) || n > 2) return kError;
+        if (!ParseDecimal(cmd.substr(6), 0, 2, n)) return kError;
         m.icmp = n;
         return kOk;
     }
@@ -103,7 +86,7 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
         return Info(text) + kOk;
     }
     if (cmd.rfind("+IPR=", 0) == 0) {
-        if (!ParseNumber(cmd.substr(5), n) || SpeedOfRate(n) == 0) return kError;
+        if (!ParseDecimal(cmd.substr(5), 0, 999999999, n) || SpeedOfRate(n) == 0) return kError;
         // The OK still goes out at the old rate; the UART switches right after it.
         m.rate = n;
         return kOk;
@@ -117,7 +100,7 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
         return kOk;
     }
     if (cmd.rfind("+CMEE=", 0) == 0) {
-        if (!ParseNumber(cmd.substr(6), n) || n > 2) return kError;
+        if (!ParseDecimal(cmd.substr(6), 0, 2, n)) return kError;
         m.cmee = n;
         return kOk;
     }
@@ -126,7 +109,7 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
         return Info(text) + kOk;
     }
     if (cmd.rfind("#PORTCFG=", 0) == 0) {
-        if (!ParseNumber(cmd.substr(9), n) || n > 20) return kError;
+        if (!ParseDecimal(cmd.substr(9), 0, 20, n)) return kError;
         m.portcfgRequested = n;
         return kOk;
     }
@@ -167,7 +150,7 @@ std::string AnalogResult(const Modem& m, int code) {
 }
 
 std::string AnalogCommand(Modem& m, const std::string& body) {
-    const std::string cmd = Upper(body);
+    const std::string cmd = UpperText(body);
     int n = 0;
 
     if (cmd.empty() || cmd == "&W" || cmd == "H" || cmd == "H0") return AnalogResult(m, 0);
@@ -185,7 +168,7 @@ std::string AnalogCommand(Modem& m, const std::string& body) {
         return AnalogResult(m, 0);
     }
     if (cmd.rfind("S0=", 0) == 0) {
-        if (!ParseNumber(cmd.substr(3), n) || n > 255) return AnalogResult(m, 4);
+        if (!ParseDecimal(cmd.substr(3), 0, 255, n)) return AnalogResult(m, 4);
         m.s0 = n;
         return AnalogResult(m, 0);
     }
@@ -250,6 +233,24 @@ std::string ModemAnswer(Modem& m, int port, const std::string& line) {
     const std::string body = line.substr(2);
     if (m.type == MODEM_ANALOG) return out + AnalogCommand(m, body);
     return out + CellCommand(m, port, body);
+}
+
+bool ParseDecimal(const std::string& text, int lo, int hi, int& out) {
+    if (text.empty() || text.size() > 9) return false;
+    int v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+std::string UpperText(const std::string& s) {
+    std::string u(s);
+    for (char& c : u) c = (char)toupper((unsigned char)c);
+    return u;
 }
 
 }  // namespace devsim

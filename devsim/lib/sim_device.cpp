@@ -70,24 +70,6 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-bool ParseInt(const std::string& text, int lo, int hi, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    int v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    if (v < lo || v > hi) return false;
-    out = v;
-    return true;
-}
-
-std::string UpperText(const std::string& s) {
-    std::string u(s);
-    for (char& c : u) c = (char)toupper((unsigned char)c);
-    return u;
-}
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -422,7 +404,7 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     if (word == "rate" || word == "saved-rate") {
-        if (!ParseInt(arg, 1, 1000000, n) || SpeedOfRate(n) == 0) return "error: not a line rate";
+        if (!ParseDecimal(arg, 1, 1000000, n) || SpeedOfRate(n) == 0) return "error: not a line rate";
         (word == "rate" ? m.rate : m.savedRate) = n;
         return "ok";
     }
@@ -441,7 +423,7 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         std::stringstream ss(arg);
         std::string item;
         while (std::getline(ss, item, ',')) {
-            if (!ParseInt(Trim(item), 0, 99, n)) return "error: csq takes levels 0..99, comma separated";
+            if (!ParseDecimal(Trim(item), 0, 99, n)) return "error: csq takes levels 0..99, comma separated";
             levels.push_back(n);
         }
         if (levels.empty()) return "error: csq takes levels 0..99, comma separated";
@@ -450,7 +432,7 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     if (word == "delay-ms" || word == "split" || word == "boot-ms") {
-        if (!ParseInt(arg, word == "split" ? 1 : 0, 600000, n)) return "error: expected a number";
+        if (!ParseDecimal(arg, word == "split" ? 1 : 0, 600000, n)) return "error: expected a number";
         (word == "delay-ms" ? m.delayMs : word == "split" ? m.split : bootMs) = n;
         return "ok";
     }

@@ -36,17 +36,6 @@ bool WriteLineFile(const std::string& path, const std::string& line) {
     return ok && rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-bool ParseSeconds(const std::string& text, int& out) {
-    if (text.empty() || text.size() > 6) return false;
-    int v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    out = v;
-    return true;
-}
-
 }  // namespace
 
 int64_t MonoMs() {
@@ -79,7 +68,7 @@ std::string WorldControl(const std::string& worldDir, const std::string& word,
         int secs = 0;
         if (arg == "none" || arg == "fail-start" || arg == "no-pidfile" || arg == "stale-pidfile") {
             line = arg;
-        } else if (arg.rfind("die-after ", 0) == 0 && ParseSeconds(arg.substr(10), secs)) {
+        } else if (arg.rfind("die-after ", 0) == 0 && ParseDecimal(arg.substr(10), 0, 999999, secs)) {
             line = "die-after " + std::to_string(secs);
         } else {
             return "error: expected none, fail-start, no-pidfile, stale-pidfile or die-after SECONDS";
@@ -110,7 +99,7 @@ std::string PowerServiceControl(PowerService& ps, const std::string& arg) {
         mode = PS_OFF;
     } else if (arg == "stuck") {
         mode = PS_STUCK;
-    } else if (arg.rfind("slow ", 0) == 0 && ParseSeconds(arg.substr(5), ms)) {
+    } else if (arg.rfind("slow ", 0) == 0 && ParseDecimal(arg.substr(5), 0, 999999, ms)) {
         mode = PS_SLOW;
     } else {
         return "error: expected on, off, normal, slow MS or stuck";
