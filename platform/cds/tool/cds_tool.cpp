@@ -44,17 +44,25 @@ const char* StatusText(api_status_t status) {
     }
 }
 
-int Get(toolkit::CCds& store, const std::string& path) {
+// Reads one leaf into element and its text; on failure says why on stderr and returns the status.
+api_status_t ReadLeaf(toolkit::CCds& store, const std::string& path, toolkit::CElement& element,
+                      std::string& text) {
     api_status_t status = CDS_STATUS_OK;
-    toolkit::CElement element;
     element_property_t info = {};
     store.get_leaf(path, status, element, info);
     if (status != CDS_STATUS_OK) {
         fprintf(stderr, "cds: %s: %s\n", path.c_str(), StatusText(status));
-        return status == CDS_STATUS_BAD_VALUE ? EXIT_USAGE : EXIT_MISSING;
+        return status;
     }
-    std::string text;
     element.to_string(text);
+    return status;
+}
+
+int Get(toolkit::CCds& store, const std::string& path) {
+    toolkit::CElement element;
+    std::string text;
+    api_status_t status = ReadLeaf(store, path, element, text);
+    if (status != CDS_STATUS_OK) return status == CDS_STATUS_BAD_VALUE ? EXIT_USAGE : EXIT_MISSING;
     printf("%s\n", text.c_str());
     return 0;
 }
@@ -140,16 +148,9 @@ int List(toolkit::CCds& store, std::string prefix) {
     for (const std::string& leaf : leaves) {
         bool under = prefix.empty() || leaf == prefix || leaf.compare(0, prefix.size() + 1, prefix + "/") == 0;
         if (!under) continue;
-        api_status_t status = CDS_STATUS_OK;
         toolkit::CElement element;
-        element_property_t info = {};
-        store.get_leaf(leaf, status, element, info);
-        if (status != CDS_STATUS_OK) {
-            fprintf(stderr, "cds: %s: %s\n", leaf.c_str(), StatusText(status));
-            continue;
-        }
         std::string text;
-        element.to_string(text);
+        if (ReadLeaf(store, leaf, element, text) != CDS_STATUS_OK) continue;
         printf("%s %s %s\n", leaf.c_str(), TypeWord(element.type()), text.c_str());
     }
     return 0;
