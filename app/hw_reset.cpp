@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/modem_select.h"
-#include "app/os_seam.h"
+#include "base/os_seam.h"
 #include "serial/port.h"
 #include "store/leaves.h"
 

@@ -3,11 +3,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/hw_reset.h"
 #include "app/modem_select.h"
-#include "app/os_seam.h"
-#include "app/paths.h"
+#include "base/os_seam.h"
+#include "base/paths.h"
 #include "configure/configure_modem.h"
 #include "store/leaf_writers.h"
 #include "store/leaves.h"

@@ -4,7 +4,7 @@
 
 #include <stdio.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "store/leaf_writers.h"
 #include "store/leaves.h"
 

@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <termios.h>
 
-#include "app/globals.h"
-#include "app/os_seam.h"
+#include "base/globals.h"
+#include "base/os_seam.h"
 #include "serial/at_exchange.h"
 #include "serial/port.h"
 

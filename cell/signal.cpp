@@ -7,8 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/os_seam.h"
+#include "base/globals.h"
+#include "base/os_seam.h"
 #include "serial/at_exchange.h"
 #include "serial/text_utils.h"
 #include "store/leaf_writers.h"

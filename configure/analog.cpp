@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/modem_select.h"
-#include "app/os_seam.h"
+#include "base/os_seam.h"
 #include "store/leaves.h"
 
 // ReadFromModem results.

@@ -8,9 +8,9 @@
 
 #include <cstdio>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/hw_reset.h"
-#include "app/os_seam.h"
+#include "base/os_seam.h"
 #include "cell/baud.h"
 #include "cell/identity.h"
 #include "cell/signal.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/modem_select.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "temp_store.h"
 
 static TempStore* store;

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "cell/identity.h"
 #include "cell/signal.h"
 #include "fake_os.h"

@@ -6,8 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/os_seam.h"
+#include "base/globals.h"
+#include "base/os_seam.h"
 #include "serial/port.h"
 
 enum {

@@ -10,9 +10,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/globals.h"
-#include "app/os_seam.h"
-#include "app/paths.h"
+#include "base/globals.h"
+#include "base/os_seam.h"
+#include "base/paths.h"
 
 // FlushRxData throws away at most this many bytes per call, one read each.
 enum { FLUSH_READ_LIMIT = 100 };

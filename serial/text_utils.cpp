@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 enum {
     YANK_WINDOW = 200,      // only the first 200 characters of an answer are searched

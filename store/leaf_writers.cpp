@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "store/leaves.h"
 
 namespace {

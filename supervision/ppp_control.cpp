@@ -11,8 +11,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "app/os_seam.h"
-#include "app/paths.h"
+#include "base/os_seam.h"
+#include "base/paths.h"
 
 static const char PPPD_PROGRAM[] = "/sbin/pppd";
 static const char CHAT_PROGRAM[] = "/sbin/chat";

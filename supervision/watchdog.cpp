@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/os_seam.h"
+#include "base/globals.h"
+#include "base/os_seam.h"
 #include "cell/signal.h"
 #include "store/leaf_writers.h"
 #include "store/leaves.h"

@@ -5,7 +5,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include "app/os_seam.h"
+#include "base/os_seam.h"
 
 namespace fakeos {
 

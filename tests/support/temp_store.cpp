@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 static std::string MakeTempDir(const char* pattern) {
     char tmpl[64];

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <map>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "fake_os.h"
 #include "pty_peer.h"
 #include "store/leaves.h"

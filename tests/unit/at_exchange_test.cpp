@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "fake_os.h"
 #include "pty_peer.h"
 #include "serial/at_exchange.h"

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "cell/baud.h"
 #include "cell/identity.h"
 #include "cell/signal.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/hw_reset.h"
 #include "app/modem_select.h"
 #include "configure/configure_modem.h"

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <map>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/modem_select.h"
 #include "fake_os.h"
 #include "store/leaves.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "store/leaf_writers.h"
 #include "store/leaves.h"
 #include "temp_store.h"

@@ -13,7 +13,7 @@
 
 #include "fake_os.h"
 #include "temp_store.h"
-#include "app/globals.h"
+#include "base/globals.h"
 #include "store/leaves.h"
 #include "supervision/watchdog.h"
 

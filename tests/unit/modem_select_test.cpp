@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/modem_select.h"
 #include "store/leaves.h"
 #include "temp_store.h"

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "fake_os.h"
 #include "pty_peer.h"
 #include "serial/port.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "cds.h"
 #include "temp_store.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "serial/text_utils.h"
 
 namespace {

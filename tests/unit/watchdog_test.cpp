@@ -3,7 +3,7 @@
 #include <climits>
 
 #include "link_fixture.h"
-#include "app/os_seam.h"
+#include "base/os_seam.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;

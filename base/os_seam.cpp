@@ -1,5 +1,5 @@
 // The real side of the operating-system seam: straight calls into the C library.
-#include "app/os_seam.h"
+#include "base/os_seam.h"
 
 #include <signal.h>
 #include <stdlib.h>

@@ -1,6 +1,6 @@
 // The process-wide globals, all in one translation unit so that they are constructed in this
 // order and destroyed in reverse: the store connection is closed last, at process exit.
-#include "app/globals.h"
+#include "base/globals.h"
 
 toolkit::CCds api(pcd_init());
 std::string leafpath;

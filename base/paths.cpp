@@ -1,5 +1,5 @@
 // Path rooting for runs on a PC (see paths.h).
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <cstdio>
 #include <cstdlib>
