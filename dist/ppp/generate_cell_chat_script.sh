@@ -1,11 +1,10 @@
 #!/bin/sh
 # Writes the chat script that pppd's connect command runs against the cellular modem: give up on
 # any refusal, wake the modem, dial the packet data context and wait for the carrier.
-# The script lands next to this file: <root>/etc/ppp in a sandbox.
+# The script lands next to this file (/etc/ppp on the box).
 set -e
 dir=$(cd "$(dirname "$0")" && pwd)
 script="$dir/chat.cellmodem.data"
-mkdir -p "$dir"
 cat > "$script.tmp" <<'CHAT'
 ABORT 'NO CARRIER'
 ABORT 'ERROR'

@@ -1,0 +1,54 @@
+# Shared by the scripts that run inside the rehearsal box (sourced, POSIX sh).
+state=/run/rehearsal
+trace=/out/linkwarden.out
+pppd_log=/out/pppd.log
+results=/out/results
+mkdir -p "$state"
+
+# The daemon's clock (libfaketime, through a file it reads on every clock call):
+# fake(t) = T0 + offset + rate * (t - T0), T0 the daemon's start. A new rate keeps the clock
+# continuous by moving the offset by (old rate - new rate) * (t - T0).
+daemon_clock_start() {  # RATE
+    printf '%s 0 %s\n' "$(date +%s.%N)" "$1" > "$state/clock"
+    printf '+0 x%s\n' "$1" > "$state/faketime"
+}
+daemon_clock() {  # RATE
+    [ -f "$state/clock" ] || return 0
+    read -r t0 offset rate < "$state/clock"
+    offset=$(awk -v t="$(date +%s.%N)" -v t0="$t0" -v o="$offset" -v r="$rate" -v n="$1" \
+        'BEGIN { printf "%.3f", o + (r - n) * (t - t0) }')
+    printf '%s %s %s\n' "$t0" "$offset" "$1" > "$state/clock"
+    printf '+%s x%s\n' "$offset" "$1" | sed 's/^+-/-/' > "$state/faketime.new"
+    mv "$state/faketime.new" "$state/faketime"
+}
+
+ctl() { "$BUILD/devsim/linkwarden-devsim" --root / ctl "$1" > /dev/null; }
+leaf() { cds get "$1" 2>/dev/null; }
+count() {  # FILE PATTERN: matching lines, 0 for a file not there yet
+    n=$(grep -c -- "$2" "$1" 2>/dev/null)
+    echo "${n:-0}"
+}
+
+# Waits until FILE holds at least N lines matching PATTERN; gives up after LIMIT seconds.
+wait_for() {  # FILE PATTERN N LIMIT
+    end=$(( $(date +%s) + $4 ))
+    while [ "$(count "$1" "$2")" -lt "$3" ]; do
+        [ "$(date +%s)" -ge "$end" ] && return 1
+        sleep 0.2
+    done
+}
+# Waits until COMMAND succeeds; gives up after LIMIT seconds.
+wait_until() {  # LIMIT COMMAND...
+    end=$(( $(date +%s) + $1 )); shift
+    until "$@"; do
+        [ "$(date +%s)" -ge "$end" ] && return 1
+        sleep 0.2
+    done
+}
+
+pass() { echo "PASS $*" >> "$results"; echo "rehearsal: PASS $*"; }
+fail() { echo "FAIL $*" >> "$results"; echo "rehearsal: FAIL $*"; }
+check() {  # NAME COMMAND...: one result line
+    name=$1; shift
+    if "$@"; then pass "$name"; else fail "$name"; fi
+}
