@@ -35,9 +35,9 @@ e2e_alive "$pid" || fail "the pid file does not name a running pppd (\"$pid\")"
 assert_eq 10.170.3.77 "$(e2e_leaf $ADDRESS_LEAF)" "published link address"
 e2e_ctl log | grep -q "ATD\*99\*\*\*3#" || fail "the modem never heard the dial command"
 assert_eq 0 "$(ping_status)" "fping with the link up"
-e2e_world network drop
+e2e_world pings dropped
 assert_eq 1 "$(ping_status)" "fping with the network dropping"
-e2e_world network up
+e2e_world pings answered
 kill -TERM "$pid"
 wait_dead "$pid"
 assert_eq "" "$(e2e_pppd_pid)" "pid file after SIGTERM"
