@@ -101,6 +101,8 @@ bool PeerStart(DataPeer& p, int64_t nowMs) {
         sigprocmask(SIG_SETMASK, &none, nullptr);
         dup2(sv[1], 0);
         dup2(sv[1], 1);
+        // Nothing else of ours: a data port descriptor held here would keep the line open.
+        close_range(3, ~0U, 0);
         execl("/bin/sh", "sh", "-c", p.command.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
