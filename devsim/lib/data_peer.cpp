@@ -113,9 +113,9 @@ bool PeerStart(DataPeer& p, int64_t nowMs) {
     p.fd = sv[0];
     p.toPort.clear();
     p.toPeer.clear();
-    // A fresh namespace answers pings; only a drop has to be put in force.
-    p.pingsInForce = true;
-    p.pingsTriedMs = nowMs;
+    // A fresh namespace answers pings; only a drop has to be put in force, once it exists.
+    p.pingsInForce = !p.pingsDropped;
+    p.pingsTriedMs = nowMs - kPingsRetryMs;
     return true;
 }
 

@@ -459,7 +459,9 @@ void SimDevice::Impl::Serve() {
                 if (idx[k] != kPeerSlot) {
                     if (n > 0) Receive(idx[k], buf, (size_t)n);
                 } else if (n > 0) {
-                    if (!peer.silent) peer.toPort.append(buf, (size_t)n);
+                    // A silent network sends nothing; in command mode the modem has no
+                    // call to deliver to.
+                    if (!peer.silent && modem.dataMode) peer.toPort.append(buf, (size_t)n);
                 } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                     // The network side ended: the call is lost as the network drops it.
                     EndCall(true, MonoMs());

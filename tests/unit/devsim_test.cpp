@@ -145,13 +145,14 @@ TEST_F(SimOnPty, ipr_switches_after_its_ok_and_only_atw_survives_a_power_cycle) 
     EXPECT_EQ(Ask(data, "AT\r"), "AT\r\r\nOK\r\n");  // saved rate, echo back on
 }
 
-// The network side is `cat`: every byte the host sends in a call comes back.
+// The network side is `cat` by default: every byte the host sends in a call comes back.
 class SimDataCall : public SimOnPty {
 protected:
     void SetUp() override {
-        sim.SetDataPeer("echo $$ > " + root.Path("/peer.pid") + "; exec cat");
+        sim.SetDataPeer("echo $$ > " + root.Path("/peer.pid") + "; exec " + peerProgram);
         SimOnPty::SetUp();
     }
+    std::string peerProgram = "cat";
     // Dials and returns the pid of the call's network side.
     int Dial() {
         unlink(root.Path("/peer.pid").c_str());
@@ -219,6 +220,38 @@ TEST_F(SimDataCall, a_refusing_network_answers_no_carrier_and_a_silent_one_sends
     ASSERT_EQ(write(data, "LCP", 3), 3);
     EXPECT_EQ(ReadUntil(data, "LCP", 300), "");
     EXPECT_TRUE(Status("call up"));
+}
+
+// Whether the kernel of the network namespace that pid lives in answers pings ("0") or not ("1").
+std::string IgnoresEcho(int pid) {
+    const std::string cmd = "nsenter --net=/proc/" + std::to_string(pid) +
+                            "/ns/net cat /proc/sys/net/ipv4/icmp_echo_ignore_all 2>/dev/null";
+    FILE* f = popen(cmd.c_str(), "r");
+    char buf[16] = "";
+    if (f) {
+        if (!fgets(buf, sizeof buf, f)) buf[0] = '\0';
+        pclose(f);
+    }
+    return std::string(buf).substr(0, 1);
+}
+
+class SimCallInNamespace : public SimDataCall {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "a network namespace needs root";
+        peerProgram = "unshare --net sleep 60";
+        SimDataCall::SetUp();
+    }
+};
+
+TEST_F(SimCallInNamespace, pings_dropped_holds_in_the_network_sides_namespace_only) {
+    const std::string own = IgnoresEcho(getpid());
+    ASSERT_EQ(sim.Control("pings dropped"), "ok");  // before the call: taken when it starts
+    const int peer = Dial();
+    EXPECT_TRUE(Eventually([&] { return IgnoresEcho(peer) == "1"; }));
+    ASSERT_EQ(sim.Control("pings answered"), "ok");
+    EXPECT_TRUE(Eventually([&] { return IgnoresEcho(peer) == "0"; }));
+    EXPECT_EQ(IgnoresEcho(getpid()), own);
 }
 
 TEST(SimPowerService, clears_a_request_it_acted_on_and_a_stuck_one_stays) {
