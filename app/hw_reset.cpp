@@ -34,12 +34,12 @@ void ForgetLastPowerRequest() {
     lastPowerRequestSec = 0;
 }
 
-static int32_t LowClockSeconds() {
-    return static_cast<int32_t>(static_cast<uint32_t>(globalSec));
-}
-
+// Taken modulo 2^32 like the stored time itself: from 2038 on the low 32 bits of the clock are
+// negative, and a 64-bit difference against them would be about 2^32, losing the spacing. With no
+// request made yet there is nothing to wait for, whatever the clock says.
 static int64_t SecondsSinceLastPowerRequest() {
-    return globalSec - static_cast<int64_t>(lastPowerRequestSec);
+    if (lastPowerRequestSec == 0) return globalSec;
+    return SecondsBetween(lastPowerRequestSec, LowClockSeconds(globalSec));
 }
 
 // Reads a bool leaf into the shared element `value`; a leaf that cannot be read counts as
@@ -143,7 +143,7 @@ int SetCellModemPower(int on) {
         if (elapsed >= 0 && elapsed < kPowerSpacingSec) {
             printf(
                 "\nCFG-PWR: *** Need to wait %d sec before sending command (globalSec:%d, last:%d)",
-                static_cast<int>(elapsed), static_cast<int>(LowClockSeconds()),
+                static_cast<int>(elapsed), LowClockSeconds(globalSec),
                 static_cast<int>(lastPowerRequestSec));
         }
     }
@@ -180,7 +180,7 @@ int SetCellModemPower(int on) {
     }
 
     GetSystemTime();
-    lastPowerRequestSec = LowClockSeconds();
+    lastPowerRequestSec = LowClockSeconds(globalSec);
 
     if (!acknowledged) {
         if (vexDebug) puts("\nCFG-PWR: Failed to send Power change request to Modem.");

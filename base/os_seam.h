@@ -11,7 +11,12 @@
 unsigned int OsSleep(unsigned int seconds);
 int OsUsleep(unsigned int usec);
 int OsGettimeofday(struct timeval* tv);
+// The wall clock: what the trace prints. It can be stepped (by hand, by NTP, by a flat RTC
+// battery), so no interval is ever measured with it.
 time_t OsTime();
+// Whole seconds of CLOCK_MONOTONIC: a clock that only ever runs forward at the pace of real
+// time, whatever is done to the wall clock. Intervals are measured with it.
+time_t OsMonotonicSeconds();
 // Runs a command line through /bin/sh; returns what system() returns.
 int OsSystem(const char* command);
 int OsKill(pid_t pid, int sig);

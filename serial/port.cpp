@@ -127,7 +127,14 @@ int FlushRxData(int fd) {
 void GetSystemTime() {
     struct timeval tv;
     if (OsGettimeofday(&tv) != 0) return;
-    // time_t is 32 bits on the target: widen with its sign, not as an unsigned pattern.
     globalSec = static_cast<int64_t>(tv.tv_sec);
     globalMsec = static_cast<int>(tv.tv_usec / 1000);
+}
+
+int LowClockSeconds(int64_t seconds) {
+    return static_cast<int>(static_cast<uint32_t>(seconds));
+}
+
+int SecondsBetween(int earlier, int later) {
+    return static_cast<int>(static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier));
 }

@@ -1,6 +1,8 @@
 // The modem's serial ports at the terminal level, and the trace clock.
 #pragma once
 
+#include <cstdint>
+
 enum MODEM_PORT_TYPE {
     CELL_DATA_PORT = 0,  // "/dev/ttyPSC7": AT set-up, then handed to pppd
     CELL_AUX_PORT = 1    // "/dev/ttyPSC3": status polls while pppd owns the data port
@@ -27,3 +29,9 @@ int ReadModemPort(int fd, char* buf, int size);
 int WriteModemPort(int fd, const char* buf, int len);
 // Refreshes globalSec and globalMsec from the wall clock.
 void GetSystemTime();
+// Seconds of a clock as the daemon's int seconds: the low 32 bits, so that from 2038-01-19
+// 03:14:08 UTC on they run on from INT_MIN, as an int does.
+int LowClockSeconds(int64_t seconds);
+// later - earlier for two int seconds readings, taken modulo 2^32 (no signed overflow): the right
+// small difference also when the readings lie on either side of that wrap.
+int SecondsBetween(int earlier, int later);

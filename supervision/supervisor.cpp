@@ -3,7 +3,6 @@
 // pass each time. Only the watchdog ends the process.
 #include "supervision/supervisor.h"
 
-#include <limits.h>
 #include <stdio.h>
 #include <termios.h>
 
@@ -13,14 +12,6 @@
 #include "supervision/watchdog.h"
 
 int supervisionState = HCM_OPEN_AUX_PORT;
-
-// Seconds between two clock readings, kept within int even across a stepped clock.
-static int SecondsBetween(int earlier, int later) {
-    long long d = static_cast<long long>(later) - earlier;
-    if (d > INT_MAX) return INT_MAX;
-    if (d < INT_MIN) return INT_MIN;
-    return static_cast<int>(d);
-}
 
 // Returns 1 when the clock is to move to this pass (the aux port is usable or known absent).
 static int OpenAuxPort(int* portFd) {
@@ -38,22 +29,25 @@ static int OpenAuxPort(int* portFd) {
 
 void HandleCellModem(int* portFd, char* rxBuf) {
     LoadWatchdogSettings();
-    int previousPassTime = static_cast<int>(OsTime());
+    // Pass tops are read from the monotonic clock, so that a wall clock set forward or back
+    // neither fires nor silences the watchdog; `now` is the wall clock, for the trace only.
+    int previousPassTime = LowClockSeconds(OsMonotonicSeconds());
     ResetWatchdogCounters();
 
     for (;;) {
         OsSleep(1);
-        int now = static_cast<int>(OsTime());
+        int passTime = LowClockSeconds(OsMonotonicSeconds());
+        int now = LowClockSeconds(OsTime());
         // Grows over passes that leave previousPassTime, so a slow pass counts in full.
-        int elapsed = SecondsBetween(previousPassTime, now);
+        int elapsed = SecondsBetween(previousPassTime, passTime);
 
         switch (supervisionState) {
         case HCM_OPEN_AUX_PORT:
-            if (OpenAuxPort(portFd)) previousPassTime = now;
+            if (OpenAuxPort(portFd)) previousPassTime = passTime;
             break;
         case HCM_SUPERVISE_PPP:
             if (RunWatchdogPass(elapsed, now, portFd, rxBuf)) supervisionState = HCM_OPEN_AUX_PORT;
-            previousPassTime = now;
+            previousPassTime = passTime;
             break;
         default:
             if (vexDebug) {

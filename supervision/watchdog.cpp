@@ -236,21 +236,26 @@ static int PollAuxPort(int elapsed, int* portFd, char* rxBuf) {
 }
 
 // Stopping pppd is the whole refresh: the next pass finds it gone and brings the link up afresh.
-static void RefreshLink(int elapsed, int now) {
-    if (watchdogSettings.connRefreshInterval == 0) return;
+// Returns 1 when it stopped pppd.
+static int RefreshLink(int elapsed, int now) {
+    if (watchdogSettings.connRefreshInterval == 0) return 0;
     counters.refreshElapsed = AddSeconds(counters.refreshElapsed, elapsed);
-    if (counters.refreshElapsed <= watchdogSettings.connRefreshInterval) return;
+    if (counters.refreshElapsed <= watchdogSettings.connRefreshInterval) return 0;
     printf("HCM: Refresh time elapsed. now = %d\n", now);
     fflush(stdout);
     StopPPPDataConnection();
     OsSleep(PPP_REST_AFTER_CHANGE);
     counters.refreshElapsed = 0;
+    return 1;
 }
 
-static void AutoPing(int elapsed, int now) {
+// linkStopped: this pass has just stopped pppd. A ping now could only fail and cost a retry (with
+// AutoPingRetries 1 it would end the process and reset a healthy modem), so a due ping waits: the
+// account keeps its time and the ping goes out in the first pass after the link is back.
+static void AutoPing(int elapsed, int now, int linkStopped) {
     if (watchdogSettings.autoPingInterval <= 0) return;
     counters.pingElapsed = AddSeconds(counters.pingElapsed, elapsed);
-    if (counters.pingElapsed <= watchdogSettings.autoPingInterval) return;
+    if (counters.pingElapsed <= watchdogSettings.autoPingInterval || linkStopped) return;
 
     printf("HCM: Pinging %s; now = %d\n", watchdogSettings.autoPingIp, now);
     char command[PING_COMMAND_SIZE];
@@ -284,7 +289,7 @@ int RunWatchdogPass(int elapsed, int now, int* portFd, char* rxBuf) {
         return 0;
     }
     int reopen = PollAuxPort(elapsed, portFd, rxBuf);
-    RefreshLink(elapsed, now);
-    AutoPing(elapsed, now);
+    int linkStopped = RefreshLink(elapsed, now);
+    AutoPing(elapsed, now, linkStopped);
     return reopen;
 }

@@ -9,7 +9,8 @@
 
 namespace fakeos {
 
-static int64_t clockUs = 0;
+static int64_t clockUs = 0;  // the wall clock
+static int64_t monotonicUs = 0;
 std::vector<int64_t> sleepsUs;
 std::function<void(int64_t)> onSleep;
 std::vector<std::string> commands;
@@ -21,6 +22,7 @@ std::vector<int> openlogOptions;
 
 void Reset(int64_t startSec) {
     clockUs = startSec * 1000000;
+    monotonicUs = MONOTONIC_START_US;
     sleepsUs.clear();
     onSleep = nullptr;
     commands.clear();
@@ -32,11 +34,16 @@ void Reset(int64_t startSec) {
 }
 
 int64_t NowUs() { return clockUs; }
-void Advance(int64_t us) { clockUs += us; }
+void Advance(int64_t us) {
+    clockUs += us;
+    monotonicUs += us;
+}
+void StepWallClock(int64_t us) { clockUs += us; }
 
 static void Sleep(int64_t us) {
     sleepsUs.push_back(us);
     clockUs += us;
+    monotonicUs += us;
     if (onSleep) onSleep(us);
 }
 
@@ -59,6 +66,8 @@ int OsGettimeofday(struct timeval* tv) {
 }
 
 time_t OsTime() { return static_cast<time_t>(fakeos::clockUs / 1000000); }
+
+time_t OsMonotonicSeconds() { return static_cast<time_t>(fakeos::monotonicUs / 1000000); }
 
 int OsSystem(const char* command) {
     fakeos::commands.push_back(command ? command : "");

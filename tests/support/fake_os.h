@@ -18,12 +18,19 @@ struct ExitCalled {
     int status;
 };
 
-// Clears every record and hook and sets the clock to startSec seconds after the epoch.
+// The monotonic clock after Reset: some time after boot, nothing to do with the wall clock.
+const int64_t MONOTONIC_START_US = 5000 * 1000000LL;
+
+// Clears every record and hook, sets the wall clock to startSec seconds after the epoch and the
+// monotonic clock to MONOTONIC_START_US.
 void Reset(int64_t startSec = 1700000000);
 
-// The fake clock in microseconds since the epoch; Advance moves it forward without sleeping.
+// The fake wall clock in microseconds since the epoch. Sleeps and Advance move both clocks
+// forward alike (time passing); StepWallClock moves the wall clock alone, by any amount either way
+// (a clock set by hand or by NTP).
 int64_t NowUs();
 void Advance(int64_t us);
+void StepWallClock(int64_t us);
 
 // Every sleep requested, in microseconds, in order.
 extern std::vector<int64_t> sleepsUs;

@@ -134,9 +134,15 @@ TEST(SerialPort, a_read_interrupted_by_a_signal_goes_on_waiting_for_the_answer) 
 }
 
 TEST(TraceClock, stores_whole_seconds_and_truncated_milliseconds_past_2038_on_the_target) {
-    fakeos::Reset(0);
-    fakeos::Advance(INT64_C(2147483647) * 1000000 + 1999);
-    GetSystemTime();
-    EXPECT_EQ(globalSec, 2147483647);
-    EXPECT_EQ(globalMsec, 1);
+    const struct { int64_t us, sec; int msec; } rows[] = {
+        {INT64_C(2147483647) * 1000000 + 1999, INT64_C(2147483647), 1},  // the last second of 32 bits
+        {INT64_C(2147483648) * 1000000 + 12000, INT64_C(2147483648), 12},
+        {INT64_C(4102444800) * 1000000 + 999999, INT64_C(4102444800), 999}};  // 2100-01-01
+    for (const auto& r : rows) {
+        fakeos::Reset(0);
+        fakeos::Advance(r.us);
+        GetSystemTime();
+        EXPECT_EQ(globalSec, r.sec);
+        EXPECT_EQ(globalMsec, r.msec);
+    }
 }

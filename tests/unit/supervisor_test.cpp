@@ -61,6 +61,50 @@ TEST_F(Supervisor, a_slow_restart_counts_in_full_on_the_next_pass) {
     EXPECT_EQ(seen[3].auxPollElapsed, 1 + 3 + 15);
 }
 
+// The watchdog's schedule is the same pass for pass whatever the wall clock does: stepped back or
+// forward, or running through the end of the 32-bit seconds (2038-01-19 03:14:08 UTC) where the
+// printed `now` wraps to INT_MIN as an int does.
+TEST_F(Supervisor, wall_clock_steps_and_the_2038_wrap_neither_fire_nor_silence_the_watchdog) {
+    const int64_t kStart = 1700000000, kWrap = INT64_C(2147483648), kSec = 1000000;
+    const struct { const char* name; int64_t start, step; const char* wrapped; } rows[] = {
+        {"steady clock", kStart, 0, ""},
+        {"25 minutes before the wrap", kWrap - 25 * 60, 0, "now = -21474836"},
+        {"a day back", kStart, -86400, ""},
+        {"30 years on", kStart, INT64_C(946728000), "now = -16482"},  // 2053: 2646728xxx as an int
+        {"an hour on", kStart, 3600, ""},
+    };
+    std::vector<std::string> steady;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        fd = -1;
+        store.SetInt(LEAF_REFRESH_INTERVAL, 10);
+        store.SetInt(LEAF_AUTO_PING_INTERVAL, 30);
+        store.SetInt(LEAF_AUTO_PING_RETRIES, 3);
+        store.SetInt(LEAF_AUTO_PING_TIMEOUT, 1);
+        store.SetText(LEAF_AUTO_PING_IP, "192.0.2.1");
+        fakeos::StepWallClock((row.start - kStart) * kSec);
+        // Per pass top: the accumulators and how many commands (pings, pppd starts) ran so far.
+        std::vector<std::string> schedule;
+        Drive(2400, [&](int pass) {
+            if (pass == 200) fakeos::StepWallClock(row.step * kSec);
+            watchdog_counters_t c = GetWatchdogCounters();
+            schedule.push_back(std::to_string(c.auxPollElapsed) + " " + std::to_string(c.refreshElapsed) + " " +
+                               std::to_string(c.pingElapsed) + " " + std::to_string(fakeos::commands.size()));
+        });
+        if (steady.empty()) {
+            steady = schedule;
+            EXPECT_GE(Count("HCM: Ping successful"), 75u);
+            EXPECT_EQ(Count("HCM: PPP1 connection resurrected"), 4u);
+        }
+        EXPECT_EQ(schedule, steady);
+        EXPECT_EQ(Count("now = -") > 0, *row.wrapped != '\0');
+        if (*row.wrapped) {
+            EXPECT_GT(Count(row.wrapped), 0u);
+        }
+    }
+}
+
 TEST_F(Supervisor, unknown_state_costs_one_pass_and_traces_only_with_debug) {
     for (int debug : {0, 1}) {
         SetUp();

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "link_fixture.h"
@@ -160,6 +161,23 @@ TEST_F(Watchdog, refresh_of_one_minute_stops_pppd_and_the_next_pass_brings_it_ba
     store.SetInt(LEAF_CELL_IP_ADDR, 0);
     Run(1);
     EXPECT_EQ(store.GetInt(LEAF_CELL_IP_ADDR), 0x0A010203);
+}
+
+TEST_F(Watchdog, a_refresh_pass_does_not_ping_and_the_due_ping_follows_once_the_link_is_back) {
+    watchdogSettings = {60, 60, 1, 1000, "8.8.8.8"};  // a single failed ping ends the process
+    const auto shell = fakeos::systemHook;
+    fakeos::systemHook = [&](const char* cmd) { return strstr(cmd, "fping") && !alive ? 1 : shell(cmd); };
+    std::string passes;  // per pass: R refresh, S pppd start, P ping, . nothing
+    for (int i = 0; i < 400; i++) {
+        ASSERT_EQ(Run(1), -1) << passes;
+        passes += Count("Refresh time elapsed") ? 'R' : Count("resurrected") ? 'S' : Count("Pinging") ? 'P' : '.';
+        if (passes.back() == 'R') {
+            EXPECT_EQ(Count("Pinging"), 0u);
+        }
+    }
+    // Pass 61 is due for both: the ping waits for the restart and goes out in the pass after it.
+    EXPECT_EQ(passes.substr(58, 6), "..RSP.");
+    EXPECT_EQ(std::count(passes.begin(), passes.end(), 'P'), 6);
 }
 
 TEST_F(Watchdog, pings_after_the_interval_and_exits_after_retries_failures_in_a_row) {
