@@ -46,9 +46,12 @@ wait_until() {  # LIMIT COMMAND...
     done
 }
 
-pass() { echo "PASS $*" >> "$results"; echo "rehearsal: PASS $*"; }
-fail() { echo "FAIL $*" >> "$results"; echo "rehearsal: FAIL $*"; }
-check() {  # NAME COMMAND...: one result line
+check() {  # NAME COMMAND...: one result line; the command's status
     name=$1; shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
+    if "$@"; then
+        echo "PASS $name" >> "$results"
+    else
+        echo "FAIL $name" >> "$results"
+        return 1
+    fi
 }
