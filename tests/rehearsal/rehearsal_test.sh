@@ -2,13 +2,14 @@
 # One plan of the box rehearsal as a test: boots the rehearsal kernel, runs the plan's scenarios
 # against the real pppd, chat, fping and BusyBox init, and then checks the host: the box wrote
 # nothing outside the run folder, mounted nothing of the host writable but it, and left nothing
-# running. Usage: rehearsal_test.sh gsm|ppc BUILD_DIR [PPC_BUILD_DIR]
+# running. Usage: rehearsal_test.sh gsm|analog|ppc BUILD_DIR [PPC_BUILD_DIR]
+# The run folder is BUILD_DIR/rehearsal/PLAN, or $REHEARSAL_RUN_DIR.
 set -uo pipefail
 plan=${1:?usage: rehearsal_test.sh PLAN BUILD_DIR [PPC_BUILD_DIR]}
 build=$(cd "${2:?usage: rehearsal_test.sh PLAN BUILD_DIR [PPC_BUILD_DIR]}" && pwd)
 ppc_build=${3:-$build/../build-ppc}
 here=$(cd "$(dirname "$0")" && pwd)
-run=$build/rehearsal/$plan
+run=${REHEARSAL_RUN_DIR:-$build/rehearsal/$plan}
 rm -rf "$run"
 mkdir -p "$run"
 
