@@ -1,7 +1,6 @@
 # Shared by the scripts that run inside the rehearsal box (sourced, POSIX sh).
 state=/run/rehearsal
 trace=/out/linkwarden.out
-pppd_log=/out/pppd.log
 results=/out/results
 mkdir -p "$state"
 
@@ -22,7 +21,10 @@ daemon_clock() {  # RATE
     mv "$state/faketime.new" "$state/faketime"
 }
 
-ctl() { "$BUILD/devsim/linkwarden-devsim" --root / ctl "$1" > /dev/null; }
+ctl() {  # LINE: one control line to the simulator; a refusal shows on the console
+    "$BUILD/devsim/linkwarden-devsim" --root / ctl "$1" > /dev/null ||
+        echo "rehearsal: the simulator refused \"$1\""
+}
 leaf() { cds get "$1" 2>/dev/null; }
 count() {  # FILE PATTERN: matching lines, 0 for a file not there yet
     n=$(grep -c -- "$2" "$1" 2>/dev/null)
