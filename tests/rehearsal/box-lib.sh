@@ -57,3 +57,14 @@ check() {  # NAME COMMAND...: one result line; the command's status
         return 1
     fi
 }
+
+# The end of every plan: what the box wrote (its overlay's upper layer) and mounted, for the check
+# that none of it reached the host; then the kernel powers off.
+finish() {
+    (cd "$state/upper" && find . -mindepth 1) > /out/box-writes
+    cp /proc/mounts /out/box-mounts
+    busybox poweroff -f
+}
+step() {  # NAME COMMAND...: a result line; the plan ends at the first failed step
+    check "$@" || finish
+}
