@@ -92,14 +92,15 @@ static int ResetAnalogModem() {
     leafpath = LEAF_RESET_ANALOG_MODEM;
     api.get_leaf(leafpath, retCode, value, property);
     if (!WriteRequestLeaf(leafpath.c_str())) {
-        printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request not written to %s (call %d, status %d). ",
+        printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request not written to %s "
+               "(call %d, status %d). ",
                LEAF_RESET_ANALOG_MODEM, lastCallResult, static_cast<int>(lastCallStatus));
         return 0;
     }
     int found = PollRequestLeaf(LEAF_RESET_ANALOG_MODEM);
     if (found == REQUEST_UNREADABLE) {
-        printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request unconfirmed, %s could not be read "
-               "(call %d, status %d). ",
+        printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request unconfirmed, %s could not be "
+               "read (call %d, status %d). ",
                LEAF_RESET_ANALOG_MODEM, lastCallResult, static_cast<int>(lastCallStatus));
         return 0;
     }

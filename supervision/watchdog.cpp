@@ -174,7 +174,8 @@ static void TakePingTarget(api_status_t status, const std::string& target) {
                  "CON_MODEM:HCM: AutoPingIp unreadable (status %d). auto-ping timer disabled",
                  static_cast<int>(status));
         snprintf(outText, sizeof outText,
-                 "[CON_MODEM:HCM] AutoPingIp could not be read (status %d); auto-ping timer disabled",
+                 "[CON_MODEM:HCM] AutoPingIp could not be read (status %d); auto-ping timer "
+                 "disabled",
                  static_cast<int>(status));
     } else {
         EscapeForMessage(target, shown, sizeof shown);
