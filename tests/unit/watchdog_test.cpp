@@ -46,7 +46,10 @@ protected:
 // with one line each and replaced (no refresh, a 1000 ms time-out); while the auto-ping is off the
 // time-out is only shown, as it comes.
 TEST_F(Watchdog, settings_come_from_the_store_with_the_timeout_capped_and_converted) {
-    const struct { int refresh, interval, timeout, wantRefresh, wantTimeoutMs; bool refreshRefused, timeoutRefused; } rows[] = {
+    const struct {
+        int refresh, interval, timeout, wantRefresh, wantTimeoutMs;
+        bool refreshRefused, timeoutRefused;
+    } rows[] = {
         {UNSET, UNSET, UNSET, 0, 0, false, false}, {1, 10, 2, 60, 2000, false, false},
         {UNSET, 3, 10, 0, 3000, false, false}, {UNSET, 30, 5, 0, 5000, false, false},
         {UNSET, UNSET, 5, 0, 1, false, false}, {0, -3, -5, 0, -5000, false, false},
@@ -68,12 +71,15 @@ TEST_F(Watchdog, settings_come_from_the_store_with_the_timeout_capped_and_conver
         if (row.refresh == UNSET)
             snprintf(refresh, sizeof refresh, "CFG-HCE: Error while reading %s.\n", LEAF_REFRESH_INTERVAL);
         if (row.refreshRefused)
-            snprintf(refresh, sizeof refresh, "CFG-HCE: %s = %d refused (minutes: 0 for none, or 1 to 35791394); no refresh\n",
+            snprintf(refresh, sizeof refresh,
+                     "CFG-HCE: %s = %d refused (minutes: 0 for none, or 1 to 35791394); no refresh\n",
                      LEAF_REFRESH_INTERVAL, row.refresh);
         if (row.timeoutRefused && row.timeout == UNSET)
-            snprintf(timeout, sizeof timeout, "CFG-HCE: %s could not be read; ping time-out 1000 ms\n", LEAF_AUTO_PING_TIMEOUT);
+            snprintf(timeout, sizeof timeout, "CFG-HCE: %s could not be read; ping time-out 1000 ms\n",
+                     LEAF_AUTO_PING_TIMEOUT);
         else if (row.timeoutRefused)
-            snprintf(timeout, sizeof timeout, "CFG-HCE: %s = %d refused (seconds, 1 to 2147483); ping time-out 1000 ms\n",
+            snprintf(timeout, sizeof timeout,
+                     "CFG-HCE: %s = %d refused (seconds, 1 to 2147483); ping time-out 1000 ms\n",
                      LEAF_AUTO_PING_TIMEOUT, row.timeout);
         snprintf(want, sizeof want,
                  "%sCFG-HCE: connRefreshInterval = %d\n%s\nHCM:Auto-Ping::Interval = %d\nHCM:Auto-Ping::Retry "
@@ -120,7 +126,8 @@ TEST_F(Watchdog, only_an_address_or_host_name_becomes_the_ping_target) {
 
 TEST_F(Watchdog, an_unreadable_ping_target_is_told_apart_and_nothing_is_checked_while_auto_ping_is_off) {
     const std::string file = store.dir() + LEAF_AUTO_PING_IP;
-    const struct { int interval; std::string content, shownIp; int status; } rows[] = {  // status 0: no message
+    // status: the read status the message names; 0: no message
+    const struct { int interval; std::string content, shownIp; int status; } rows[] = {
         {10, "string " + std::string(5000, '1') + "\n", "", CDS_STATUS_BAD_LEAF},
         {10, std::string("string 8.8\0.8.8\n", 16), "", CDS_STATUS_BAD_LEAF},
         {10, "ipv4 8.8.8.8\n", "", CDS_STATUS_BAD_LEAF},
