@@ -27,7 +27,7 @@ void OnStopSignal(int sig) { stopSignal = sig; }
 void Usage(FILE* out) {
     fprintf(out, "%s",
             "Usage: linkwarden-devsim --root DIR [--type cell|analog|none] [--rate BPS]\n"
-            "                         [--set \"CONTROL LINE\"]...\n"
+            "                         [--data-peer CMD] [--set \"CONTROL LINE\"]...\n"
             "       linkwarden-devsim --root DIR ctl \"CONTROL LINE\"\n"
             "\n"
             "Plays the world outside linkwarden on a PC: the modem behind two pseudo-terminals\n"
@@ -41,6 +41,13 @@ void Usage(FILE* out) {
             "  --type T        cell (default), analog, or none (no ports at all)\n"
             "  --rate BPS      the modem's current and saved line rate (default 115200)\n"
             "  --set LINE      a control line run at start, in order; may be repeated\n"
+            "  --data-peer CMD each call the modem connects on the data port runs /bin/sh -c CMD\n"
+            "                  with its standard input and output as the network side: the call's\n"
+            "                  bytes pass untouched both ways (PPP frames to a network-side pppd,\n"
+            "                  e.g. ppp/network-side). The host hangs up by closing the port or\n"
+            "                  setting its line speed to 0; the modem then ends CMD, returns to\n"
+            "                  command mode and clears the line. Without it the PPP stand-ins\n"
+            "                  play the network.\n"
             "  ctl LINE        send one control line to the running simulator and print the answer;\n"
             "                  exit 0 for ok or text, 1 for error:, 2 when no simulator answers\n"
             "  --help          this text\n"
@@ -49,7 +56,7 @@ void Usage(FILE* out) {
             "  devsim.pid      the process id while running\n"
             "  commands.log    every command line received: \"<time> <port> <command>\"\n"
             "  control.sock    the control socket: one line in, the answer out, then close\n"
-            "  world/          ppp_fault, network, link_address: one line each\n"
+            "  world/          ppp_fault, pings, link_address: one line each\n"
             "\n"
             "Environment\n"
             "  CDS_STORE       the configuration store folder the power service watches; without\n"
@@ -139,7 +146,7 @@ void ServeClient(devsim::SimDevice& sim, int fd) {
 }
 
 int RunServer(const std::string& root, const std::string& type, int rate,
-              const std::vector<std::string>& sets) {
+              const std::string& dataPeer, const std::vector<std::string>& sets) {
     const std::string dir = root + "/devsim";
     const std::string sock = dir + "/control.sock";
     const std::string pidFile = dir + "/devsim.pid";
@@ -165,6 +172,7 @@ int RunServer(const std::string& root, const std::string& type, int rate,
     if (sim.Control("power-service on") != "ok")
         fprintf(stderr, "linkwarden-devsim: no configuration store (CDS_STORE): power service off\n");
     sim.SetCommandFile(dir + "/commands.log");
+    sim.SetDataPeer(dataPeer);
     if (!sim.Start()) return 1;
     for (const std::string& line : sets) {
         answer = sim.Control(line);
@@ -214,6 +222,7 @@ int main(int argc, char** argv) {
     std::string root;
     std::string type = "cell";
     int rate = 0;
+    std::string dataPeer;
     std::vector<std::string> sets;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
@@ -231,6 +240,8 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "linkwarden-devsim: --rate needs a line rate in bps\n");
                 return 1;
             }
+        } else if (a == "--data-peer" && hasValue) {
+            dataPeer = argv[++i];
         } else if (a == "--set" && hasValue) {
             sets.push_back(argv[++i]);
         } else if (a == "ctl" && hasValue && i + 2 == argc) {
@@ -257,5 +268,5 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    return RunServer(root, type, rate, sets);
+    return RunServer(root, type, rate, dataPeer, sets);
 }

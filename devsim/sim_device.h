@@ -41,6 +41,11 @@ public:
     std::vector<std::string> Commands(int port = 0) const;
     void ClearLog();
 
+    // A call the modem connects on the data port starts `/bin/sh -c command` with its standard
+    // input and output as the network side: the call's bytes pass between it and the port
+    // untouched, and a host that closes the port or sets its line speed to 0 hangs up. Empty
+    // (the default): no network side; the PPP stand-ins play it. Set before Start.
+    void SetDataPeer(const std::string& command);
     // Also appends each received command, as a "<time> <port> <command>" line, to this file
     // (empty: no file). The program uses it for its commands.log.
     void SetCommandFile(const std::string& path);

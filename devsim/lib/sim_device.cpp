@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -27,6 +28,10 @@
 namespace devsim {
 
 namespace {
+
+// Serve's poll slots beyond the two ports.
+const int kPeerSlot = 2;
+const int kWatchSlot = 3;
 
 const char* const kLinkNames[2] = {"ttyPSC7", "ttyPSC3"};
 const char* const kPortNames[2] = {"data", "aux"};
@@ -41,6 +46,10 @@ const size_t kFloodChunk = 512;
 const size_t kLineMax = 512;
 // Pieces of a split answer go out this far apart.
 const int kSplitGapMs = 50;
+// Bytes of a data call held on their way in either direction; beyond this a side that does not
+// read loses them, as behind a modem's full buffer.
+const size_t kRelayMax = 65536;
+const char kNoCarrier[] = "\r\nNO CARRIER\r\n";
 
 struct Pending {
     int64_t dueMs;
@@ -110,6 +119,9 @@ struct SimDevice::Impl {
     std::vector<LogEntry> log;
     std::string logFile;
     PowerService power;
+    DataPeer peer;
+    int lineWatch = -1;  // inotify descriptor watching the data port's slave; -1 for none
+    int holders = 0;     // open descriptions of the data port, the simulator's own not counted
     std::thread thread;
     std::atomic<bool> stopping{false};
 
@@ -124,6 +136,11 @@ struct SimDevice::Impl {
     void Queue(int i, const std::string& bytes, int64_t nowMs, bool faults);
     void SendDue(int64_t nowMs);
     void Flood();
+    void StartCall(std::string& answer, int64_t nowMs);
+    void EndCall(bool noCarrier, int64_t nowMs);
+    void ClearDataLine();
+    void Relay(int64_t nowMs);
+    void WatchHangUp(bool closed, int64_t nowMs);
     int64_t NextDueMs() const;
     void SetType(int type);
     std::string Status() const;
@@ -162,11 +179,21 @@ bool SimDevice::Impl::OpenPorts() {
             return false;
         }
     }
+    if (!peer.command.empty()) {
+        lineWatch = LineWatchAdd(ports[PORT_DATA].slaveName);
+        holders = 0;
+        if (lineWatch < 0)
+            fprintf(stderr, "devsim: cannot watch %s: a closed port will not hang up the call\n",
+                    ports[PORT_DATA].slaveName.c_str());
+    }
     generation++;
     return true;
 }
 
 void SimDevice::Impl::ClosePorts() {
+    if (peer.pid > 0) PeerEnd(peer, MonoMs());
+    if (lineWatch >= 0) close(lineWatch);
+    lineWatch = -1;
     for (int i = 0; i < 2; i++) {
         Port& p = ports[i];
         if (p.master >= 0) close(p.master);
@@ -246,6 +273,17 @@ void SimDevice::Impl::Receive(int i, const char* data, size_t n) {
             return;
         }
     }
+    if (i == PORT_DATA && modem.dataMode && peer.pid > 0) {
+        // The call's bytes go to the network untouched. The escape counts only alone in its
+        // read, standing in for the guard time around it: PPP frames may carry "+++".
+        if (n == 3 && memcmp(data, "+++", 3) == 0) {
+            modem.dataMode = false;
+            Queue(i, "\r\nOK\r\n", now, true);
+        } else {
+            peer.toPeer.append(data, std::min(n, kRelayMax - std::min(kRelayMax, peer.toPeer.size())));
+        }
+        return;
+    }
     for (size_t k = 0; k < n; k++) {
         const char c = data[k];
         if (i == PORT_DATA && modem.dataMode) {
@@ -290,7 +328,10 @@ void SimDevice::Impl::LineDone(int i) {
             (u.size() == na.size() || u[na.size()] == '=' || u[na.size()] == '?'))
             return;
     }
+    const bool wasInCall = modem.inCall;
     std::string answer = ModemAnswer(modem, i, line);
+    if (i == PORT_DATA && !wasInCall && modem.inCall && !peer.command.empty())
+        StartCall(answer, now);
     if (modem.type == MODEM_ANALOG) {
         if (modem.analogReply == ANALOG_REPLY_NONE) answer.clear();
         if (modem.analogReply == ANALOG_REPLY_SHORT && answer.size() > 5) answer.resize(5);
@@ -298,10 +339,82 @@ void SimDevice::Impl::LineDone(int i) {
     Queue(i, answer, now, true);
 }
 
+// The modem said CONNECT: the network side of the call starts. When it cannot, the call fails.
+void SimDevice::Impl::StartCall(std::string& answer, int64_t nowMs) {
+    generation++;
+    if (PeerStart(peer, nowMs)) return;
+    fprintf(stderr, "devsim: cannot start the network side: %s\n", strerror(errno));
+    modem.inCall = false;
+    modem.dataMode = false;
+    answer = answer.substr(0, answer.rfind("\r\nCONNECT")) + kNoCarrier;
+}
+
+// The call is over: the network side goes, the modem is back in command mode.
+void SimDevice::Impl::EndCall(bool noCarrier, int64_t nowMs) {
+    if (peer.pid > 0) {
+        PeerEnd(peer, nowMs);
+        generation++;
+    }
+    const bool was = modem.inCall;
+    modem.inCall = false;
+    modem.dataMode = false;
+    ports[PORT_DATA].plusRun = 0;
+    if (was && noCarrier) Queue(PORT_DATA, kNoCarrier, nowMs, false);
+}
+
+// A UART drops what nobody holds the port for; a pseudo-terminal would keep it for the next
+// program that opens the port (leftover PPP frames, a stale "NO CARRIER" in chat's way).
+void SimDevice::Impl::ClearDataLine() {
+    Port& p = ports[PORT_DATA];
+    p.out.clear();
+    p.line.clear();
+    p.plusRun = 0;
+    if (p.slave >= 0) tcflush(p.slave, TCIOFLUSH);
+    if (p.master >= 0) {
+        tcflush(p.master, TCIOFLUSH);
+        char buf[512];
+        while (read(p.master, buf, sizeof buf) > 0) {
+        }
+    }
+}
+
+// The host hangs up as pppd does on the box: it closes the port (DTR drops with the last close)
+// or sets its line speed to 0.
+void SimDevice::Impl::WatchHangUp(bool closed, int64_t nowMs) {
+    Port& p = ports[PORT_DATA];
+    bool speedZero = false;
+    struct termios t;
+    if (modem.inCall && p.slave >= 0 && tcgetattr(p.slave, &t) == 0) speedZero = cfgetospeed(&t) == B0;
+    if (closed || speedZero) {
+        EndCall(false, nowMs);
+        ClearDataLine();
+    }
+}
+
+// Moves the call's bytes between the data port and the network side.
+void SimDevice::Impl::Relay(int64_t nowMs) {
+    Port& p = ports[PORT_DATA];
+    if (peer.pid > 0 && !modem.inCall) {  // hung up by ATH, power, unplug or the network
+        PeerEnd(peer, nowMs);
+        generation++;
+    }
+    if (peer.fd >= 0 && !peer.toPeer.empty()) {
+        ssize_t w = write(peer.fd, peer.toPeer.data(), peer.toPeer.size());
+        if (w > 0) peer.toPeer.erase(0, (size_t)w);
+    }
+    // The network's bytes follow the modem's own answers (CONNECT first).
+    if (!peer.toPort.empty() && p.out.empty() && p.master >= 0) {
+        ssize_t w = write(p.master, peer.toPort.data(), peer.toPort.size());
+        if (w > 0) peer.toPort.erase(0, (size_t)w);
+    }
+    PeerPings(peer, nowMs);
+    PeerReap(peer, false);
+}
+
 void SimDevice::Impl::Serve() {
     while (!stopping.load()) {
-        struct pollfd fds[2];
-        int idx[2];
+        struct pollfd fds[4];
+        int idx[4];
         int nfds = 0;
         unsigned gen;
         int timeoutMs = 20;
@@ -315,6 +428,15 @@ void SimDevice::Impl::Serve() {
                 fds[nfds].revents = 0;
                 idx[nfds++] = i;
             }
+            if (peer.fd >= 0 && peer.toPort.size() < kRelayMax) {
+                fds[nfds] = {peer.fd, POLLIN, 0};
+                idx[nfds++] = kPeerSlot;
+            }
+            if (lineWatch >= 0) {
+                fds[nfds] = {lineWatch, POLLIN, 0};
+                idx[nfds++] = kWatchSlot;
+            }
+            if (!peer.toPort.empty() || !peer.toPeer.empty()) timeoutMs = 2;
             int64_t due = NextDueMs();
             if (due >= 0) {
                 int64_t wait = due - MonoMs();
@@ -323,15 +445,34 @@ void SimDevice::Impl::Serve() {
         }
         int r = poll(nfds ? fds : nullptr, (nfds_t)nfds, timeoutMs);
         std::lock_guard<std::mutex> lock(mu);
+        bool closed = false;
         if (r > 0 && gen == generation) {
             for (int k = 0; k < nfds; k++) {
-                if (!(fds[k].revents & POLLIN)) continue;
-                char buf[512];
+                if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                if (idx[k] == kWatchSlot) {
+                    closed = LineWatchRead(lineWatch, holders) == 1;
+                    continue;
+                }
+                if (idx[k] != kPeerSlot && !(fds[k].revents & POLLIN)) continue;
+                char buf[4096];
                 ssize_t n = read(fds[k].fd, buf, sizeof buf);
-                if (n > 0) Receive(idx[k], buf, (size_t)n);
+                if (idx[k] != kPeerSlot) {
+                    if (n > 0) Receive(idx[k], buf, (size_t)n);
+                } else if (n > 0) {
+                    // A silent network sends nothing; in command mode the modem has no
+                    // call to deliver to.
+                    if (!peer.silent && modem.dataMode) peer.toPort.append(buf, (size_t)n);
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    // The network side ended: the call is lost as the network drops it.
+                    EndCall(true, MonoMs());
+                }
             }
         }
         const int64_t now = MonoMs();
+        if (!peer.command.empty()) {
+            WatchHangUp(closed, now);
+            Relay(now);
+        }
         Flood();  // first: a flooded port's answers never go out
         SendDue(now);
         PowerServiceTick(power, modem, now, bootMs);
@@ -365,6 +506,10 @@ std::string SimDevice::Impl::Status() const {
       << "sim " << (m.simPresent ? "present" : "missing") << "\n"
       << "call " << (m.inCall ? "up" : "down") << "\n"
       << "data-mode " << (m.dataMode ? "on" : "off") << "\n"
+      << "network " << (!m.dialOk ? "refuse" : peer.silent ? "silent" : "normal") << "\n"
+      << "pings " << (peer.pingsDropped ? "dropped" : "answered") << "\n"
+      << "data-peer " << (peer.command.empty() ? "none" : peer.pid > 0 ? "running" : "idle") << "\n"
+      << "data-port-holders " << holders << "\n"
       << "power-service " << PowerServiceMode(power) << "\n"
       << "data-port " << ports[0].slaveName << "\n"
       << "aux-port " << ports[1].slaveName;
@@ -459,13 +604,23 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         m.dialOk = arg == "ok";
         return "ok";
     }
-    if (word == "drop") {
-        if (m.inCall) {
-            m.inCall = false;
-            m.dataMode = false;
-            ports[PORT_DATA].plusRun = 0;
-            Queue(PORT_DATA, "\r\nNO CARRIER\r\n", now, false);
-        }
+    if (word == "drop" || (word == "network" && arg == "drop")) {
+        EndCall(true, now);
+        return "ok";
+    }
+    if (word == "network") {
+        if (arg == "silent") peer.silent = true;
+        else if (arg == "refuse") m.dialOk = false;
+        else if (arg == "normal") peer.silent = false, m.dialOk = true;
+        else return "error: expected drop, silent, refuse or normal";
+        return "ok";
+    }
+    if (word == "pings") {
+        const std::string answer = WorldControl(WorldDir(), word, arg);
+        if (answer != "ok") return answer;
+        peer.pingsDropped = arg == "dropped";
+        peer.pingsInForce = peer.pid <= 0;  // a new peer takes the setting when it starts
+        peer.pingsTriedMs = now - 1000000;
         return "ok";
     }
     if (word == "power") {
@@ -509,7 +664,7 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     if (word == "power-service") return PowerServiceControl(power, arg);
-    if (word == "ppp" || word == "network" || word == "link-address")
+    if (word == "ppp" || word == "link-address")
         return WorldControl(WorldDir(), word, arg);
     if (word.empty()) return "error: empty line";
     return "error: unknown command '" + word + "' (try help)";
@@ -548,6 +703,7 @@ void SimDevice::Stop() {
     if (d.thread.joinable()) d.thread.join();
     std::lock_guard<std::mutex> lock(d.mu);
     d.ClosePorts();
+    PeerReap(d.peer, true);
     PowerServiceStop(d.power);
     d.started = false;
 }
@@ -573,6 +729,11 @@ std::vector<std::string> SimDevice::Commands(int port) const {
 void SimDevice::ClearLog() {
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->log.clear();
+}
+
+void SimDevice::SetDataPeer(const std::string& command) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->peer.command = command;
 }
 
 void SimDevice::SetCommandFile(const std::string& path) {

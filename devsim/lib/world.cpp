@@ -56,7 +56,7 @@ int MakeDirs(const std::string& dir) {
 
 bool WorldDefaults(const std::string& worldDir) {
     return MakeDirs(worldDir) == 0 && WriteLineFile(worldDir + "/ppp_fault", "none") &&
-           WriteLineFile(worldDir + "/network", "up") &&
+           WriteLineFile(worldDir + "/pings", "answered") &&
            WriteLineFile(worldDir + "/link_address", "10.170.3.25");
 }
 
@@ -74,9 +74,9 @@ std::string WorldControl(const std::string& worldDir, const std::string& word,
             return "error: expected none, fail-start, no-pidfile, stale-pidfile or die-after SECONDS";
         }
         file = "ppp_fault";
-    } else if (word == "network") {
-        if (arg != "up" && arg != "drop") return "error: expected up or drop";
-        file = "network";
+    } else if (word == "pings") {
+        if (arg != "answered" && arg != "dropped") return "error: expected answered or dropped";
+        file = "pings";
         line = arg;
     } else {
         struct in_addr a;
@@ -169,7 +169,6 @@ const char* ControlHelp() {
            "  csq L1,L2,...            AT+CSQ levels, one per query, the last repeats (99 allowed)\n"
            "  sim present|missing      a missing SIM fails AT+CCID (form set by AT+CMEE)\n"
            "  dial ok|no-carrier       how ATD ends\n"
-           "  drop                     the call drops: NO CARRIER, command mode\n"
            "Faults\n"
            "  delay-ms N               answer N ms late\n"
            "  split N                  answer in N writes about 50 ms apart\n"
@@ -184,7 +183,14 @@ const char* ControlHelp() {
            "  power-service on|off|normal|stuck|slow MS   the service acting on the store's\n"
            "                           power and reset requests; stuck leaves them pending\n"
            "  ppp none|fail-start|no-pidfile|stale-pidfile|die-after SECONDS\n"
-           "  network up|drop          whether pings through the link get answers\n"
+           "  network drop             the carrier is lost: NO CARRIER on the data port, the\n"
+           "                           network side ends, command mode (also: drop)\n"
+           "  network silent           the network side's bytes no longer reach the data port\n"
+           "                           (LCP echoes go unanswered)\n"
+           "  network refuse           dials are answered NO CARRIER (as dial no-carrier)\n"
+           "  network normal           undoes silent and refuse\n"
+           "  pings dropped|answered   pings through the link go unanswered / are answered\n"
+           "                           (the stand-in fping, and the network side's kernel)\n"
            "  link-address A.B.C.D     the address the link gets\n"
            "Looking\n"
            "  status                   the modem's state, one \"name value\" a line\n"

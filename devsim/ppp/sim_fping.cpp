@@ -1,7 +1,7 @@
 // Stand-in for fping as the daemon runs it: "fping -c1 -t<ms> -I ppp1 <address>". Nothing goes
 // on the wire: the answer comes from the simulated world. The address answers when ppp1 is up
-// (the pid file <root>/var/run/ppp1.pid names a live process) and <root>/devsim/world/network
-// does not say "drop". A lost echo costs min(time-out, 200 ms) of real time.
+// (the pid file <root>/var/run/ppp1.pid names a live process) and <root>/devsim/world/pings
+// does not say "dropped". A lost echo costs min(time-out, 200 ms) of real time.
 //
 // Exit statuses as fping's: 0 alive, 1 unreachable, 2 address not valid, 3 bad arguments,
 // 4 the interface could not be used.
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "fping: binding to device %s failed\n", iface);
         return 4;
     }
-    bool reachable = simppp::WorldLine(root, "network", "up") != "drop";
+    bool reachable = simppp::WorldLine(root, "pings", "answered") != "dropped";
     if (!reachable) {
         long waitMs = timeoutMs < 200 ? timeoutMs : 200;
         struct timespec ts = {waitMs / 1000, (waitMs % 1000) * 1000000L};

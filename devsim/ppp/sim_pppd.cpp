@@ -1,11 +1,13 @@
 // Stand-in for pppd on a PC without PPP in the kernel. It takes only the command line the daemon
-// uses, dials through the connect script over the data port like pppd does, then detaches, keeps
-// the line, writes the pid file, publishes the link address in the store (the ip-up hook's job on
-// the device) and runs until SIGTERM. Faults of the simulated world come from
+// uses and, like pppd without nodetach, puts itself into the background first; there it dials
+// through the connect script over the data port, keeps the line, writes the pid file only once the
+// dial connected, publishes the link address in the store (the ip-up hook's job on the device)
+// and runs until SIGTERM. A failed dial ends it without a pid file. Faults of the simulated world come from
 // <root>/devsim/world/ppp_fault. Everything it does goes to <root>/devsim/pppd.log.
 //
-// Exit statuses follow pppd's where one fits: 1 fatal error (also the "fail-start" fault),
-// 2 bad options, 7 the port could not be opened, 8 the connect script failed, 16 the modem hung up.
+// Exit statuses follow pppd's where one fits: 2 bad options and 1 the "fail-start" fault (a pppd
+// that cannot start at all) come from the command itself; the background pppd ends with 7 when
+// the port could not be opened, 8 when the connect script failed, 16 when the modem hung up.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -165,25 +167,14 @@ void DropInheritedFiles(int keepA, int keepB) {
         if (fd != keepA && fd != keepB) close(fd);
 }
 
-// The detached pppd: holds the line until told to stop, the modem hangs up, or a fault ends it.
-// `ready` is written once the link is usable and then closed.
-int RunLink(int port, int ready, const std::string& fault) {
-    setsid();
-    DropInheritedFiles(port, ready);
-    signal(SIGHUP, OnStop);
-    signal(SIGINT, OnStop);
-    signal(SIGTERM, OnStop);
-    signal(SIGPIPE, SIG_IGN);
-    simppp::Log(g_root, "pppd.pids", "pppd", "started");
-
+// The detached pppd, once the connect script has connected: holds the line until told to stop,
+// the modem hangs up, or a fault ends it.
+int RunLink(int port, const std::string& fault) {
     if (fault == "stale-pidfile") {
         int dead = DeadPid();
         WritePidFile(dead);
         Say("fault stale-pidfile: pid file names dead process " + std::to_string(dead));
         ReleaseLine(port);
-        char one = 1;
-        ssize_t n = write(ready, &one, 1);
-        (void)n;
         return 0;
     }
     if (fault == "no-pidfile")
@@ -192,10 +183,6 @@ int RunLink(int port, int ready, const std::string& fault) {
         WritePidFile(getpid());
     PublishAddress();
     Say("link up on ppp1");
-    char one = 1;
-    ssize_t n = write(ready, &one, 1);
-    (void)n;
-    close(ready);
 
     double dieAt = -1;
     int dieAfter = 0;
@@ -233,6 +220,21 @@ int RunLink(int port, int ready, const std::string& fault) {
     return 0;
 }
 
+// The background pppd: dials through the connect script, then runs the link. Whatever happens
+// here, the command that started pppd has already returned 0.
+int RunDetached(const std::vector<std::string>& args, const std::string& fault) {
+    int port = OpenDataPort(args[6]);
+    if (port < 0) return 7;
+    int script = RunConnect(port, args[9]);
+    if (script != 0) {
+        Say("connect script failed, status " + std::to_string(script));
+        close(port);
+        return 8;
+    }
+    Say("connect script finished");
+    return RunLink(port, fault);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,16 +261,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    int port = OpenDataPort(expected[6]);
-    if (port < 0) return 7;
-    int script = RunConnect(port, expected[9]);
-    if (script != 0) {
-        Say("connect script failed, status " + std::to_string(script));
-        close(port);
-        return 8;
-    }
-    Say("connect script finished; detaching");
-
+    // Without nodetach pppd goes into the background before it opens the port and dials: the
+    // command returns 0 at once, and a dial that fails later only shows as a pid file that
+    // never appears.
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return 1;
     fflush(nullptr);
@@ -276,15 +271,21 @@ int main(int argc, char** argv) {
     if (child < 0) return 1;
     if (child == 0) {
         close(pipeFds[0]);
-        _exit(RunLink(port, pipeFds[1], fault));
+        setsid();
+        DropInheritedFiles(pipeFds[1], -1);
+        signal(SIGHUP, OnStop);
+        signal(SIGINT, OnStop);
+        signal(SIGTERM, OnStop);
+        signal(SIGPIPE, SIG_IGN);
+        simppp::Log(g_root, "pppd.pids", "pppd", "started");
+        close(pipeFds[1]);  // the caller's command returns now
+        _exit(RunDetached(expected, fault));
     }
     close(pipeFds[1]);
-    close(port);
-    // Like pppd without nodetach: return to the caller once the background pppd runs.
     char one = 0;
     ssize_t n;
     do {
         n = read(pipeFds[0], &one, 1);
     } while (n < 0 && errno == EINTR);
-    return n == 1 ? 0 : 1;
+    return 0;
 }

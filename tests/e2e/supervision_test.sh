@@ -40,7 +40,7 @@ pings_before_drop=$(e2e_count "HCM: Ping successful")
 e2e_wait_for "HCM: Ping successful" 120 $((pings_before_drop + 1))
 
 e2e_log "network drops the pings"
-e2e_world network drop
+e2e_world pings dropped
 e2e_wait_for "HCM: Ping failed 3 times. Restarting the modem" 120
 e2e_wait_exit 60
 assert_eq 1 "$E2E_LW_STATUS" "exit status after the failed pings"

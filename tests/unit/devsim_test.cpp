@@ -1,11 +1,17 @@
 // What the daemon's tests rely on the simulator for, checked from the host side of its ports:
-// echo and framing, silence at the wrong line speed, rate switching and saving, the power service.
+// echo and framing, silence at the wrong line speed, rate switching and saving, the power service,
+// and data calls carried to a network-side program with the host's hang-ups.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -39,6 +45,41 @@ std::string Ask(int fd, const std::string& bytes, int quietMs = 1500) {
             break;
     }
     return got;
+}
+
+// Reads until the bytes hold want, or waitMs pass.
+std::string ReadUntil(int fd, const std::string& want, int waitMs = 5000) {
+    std::string got;
+    char buf[256];
+    struct pollfd p = {fd, POLLIN, 0};
+    while (got.find(want) == std::string::npos && poll(&p, 1, waitMs) > 0) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, (size_t)n);
+    }
+    return got;
+}
+
+// Whatever arrives before 200 ms pass without a byte.
+std::string Leftover(int fd) {
+    std::string got;
+    char buf[256];
+    struct pollfd p = {fd, POLLIN, 0};
+    while (poll(&p, 1, 200) > 0) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, (size_t)n);
+    }
+    return got;
+}
+
+// True as soon as the condition holds, false when it still does not after about 10 s.
+bool Eventually(const std::function<bool()>& holds) {
+    for (int i = 0; i < 500; i++) {
+        if (holds()) return true;
+        usleep(20000);
+    }
+    return holds();
 }
 
 class SimOnPty : public ::testing::Test {
@@ -102,6 +143,115 @@ TEST_F(SimOnPty, ipr_switches_after_its_ok_and_only_atw_survives_a_power_cycle) 
     EXPECT_EQ(Ask(data, "AT&W\r"), "\r\nOK\r\n");
     for (const char* line : {"power off", "power on"}) ASSERT_EQ(sim.Control(line), "ok");
     EXPECT_EQ(Ask(data, "AT\r"), "AT\r\r\nOK\r\n");  // saved rate, echo back on
+}
+
+// The network side is `cat` by default: every byte the host sends in a call comes back.
+class SimDataCall : public SimOnPty {
+protected:
+    void SetUp() override {
+        sim.SetDataPeer("echo $$ > " + root.Path("/peer.pid") + "; exec " + peerProgram);
+        SimOnPty::SetUp();
+    }
+    std::string peerProgram = "cat";
+    // Dials and returns the pid of the call's network side.
+    int Dial() {
+        unlink(root.Path("/peer.pid").c_str());
+        const std::string dial = "ATD*99***3#\r";
+        EXPECT_EQ(write(data, dial.data(), dial.size()), (ssize_t)dial.size());
+        EXPECT_EQ(ReadUntil(data, "CONNECT 100000000\r\n"), dial + "\r\nCONNECT 100000000\r\n");
+        int pid = 0;
+        EXPECT_TRUE(Eventually([&] {
+            std::ifstream f(root.Path("/peer.pid"));
+            return bool(f >> pid);
+        }));
+        return pid;
+    }
+    bool Status(const std::string& line) {
+        return sim.Control("status").find(line + "\n") != std::string::npos;
+    }
+};
+
+TEST_F(SimDataCall, call_bytes_pass_raw_and_every_hang_up_leaves_a_clean_line_in_command_mode) {
+    // A PPP frame with what a modem must not take from a call: escape, result text, NUL.
+    const std::string frame("~\xff\x7d\x23+++\x00\r\nNO CARRIER\r\nAT\r~", 24);
+    for (const std::string hangUp : {"port closed", "line speed 0", "network drop"}) {
+        SCOPED_TRACE(hangUp);
+        const int peer = Dial();
+        ASSERT_GT(peer, 0);
+        ASSERT_EQ(write(data, frame.data(), frame.size()), (ssize_t)frame.size());
+        EXPECT_EQ(ReadUntil(data, frame), frame);
+        // A frame left unread on the line when the call ends.
+        ASSERT_EQ(write(data, frame.data(), frame.size()), (ssize_t)frame.size());
+        ASSERT_TRUE(Eventually([&] {
+            int n = 0;
+            return ioctl(data, FIONREAD, &n) == 0 && n == (int)frame.size();
+        }));
+        if (hangUp == "port closed") {
+            close(data);
+            ASSERT_TRUE(Eventually([&] { return Status("call down"); }));
+            data = open(root.Path("/dev/ttyPSC7").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            ASSERT_GE(data, 0);
+            SetSpeed(data, B115200);
+        } else if (hangUp == "line speed 0") {
+            SetSpeed(data, B0);
+            ASSERT_TRUE(Eventually([&] { return Status("call down"); }));
+            SetSpeed(data, B115200);
+        } else {
+            // The carrier is lost: what the line already holds stays, NO CARRIER follows.
+            ASSERT_EQ(sim.Control(hangUp), "ok");
+            const std::string kept = frame + "\r\nNO CARRIER\r\n";
+            EXPECT_EQ(ReadUntil(data, kept), kept);
+        }
+        EXPECT_TRUE(Eventually([&] { return kill(peer, 0) != 0; })) << "network side still runs";
+        EXPECT_EQ(Leftover(data), "");
+        EXPECT_EQ(Ask(data, "AT\r"), "AT\r\r\nOK\r\n");
+        EXPECT_TRUE(Status("data-peer idle"));
+    }
+}
+
+TEST_F(SimDataCall, a_refusing_network_answers_no_carrier_and_a_silent_one_sends_nothing) {
+    ASSERT_EQ(sim.Control("network refuse"), "ok");
+    ASSERT_EQ(write(data, "ATD*99***3#\r", 12), 12);
+    EXPECT_EQ(ReadUntil(data, "NO CARRIER\r\n"), "ATD*99***3#\r\r\nNO CARRIER\r\n");
+    EXPECT_TRUE(Status("data-peer idle"));
+    ASSERT_EQ(sim.Control("network normal"), "ok");
+    Dial();
+    ASSERT_EQ(sim.Control("network silent"), "ok");
+    ASSERT_EQ(write(data, "LCP", 3), 3);
+    EXPECT_EQ(ReadUntil(data, "LCP", 300), "");
+    EXPECT_TRUE(Status("call up"));
+}
+
+// Whether the kernel of the network namespace that pid lives in answers pings ("0") or not ("1").
+std::string IgnoresEcho(int pid) {
+    const std::string cmd = "nsenter --net=/proc/" + std::to_string(pid) +
+                            "/ns/net cat /proc/sys/net/ipv4/icmp_echo_ignore_all 2>/dev/null";
+    FILE* f = popen(cmd.c_str(), "r");
+    char buf[16] = "";
+    if (f) {
+        if (!fgets(buf, sizeof buf, f)) buf[0] = '\0';
+        pclose(f);
+    }
+    return std::string(buf).substr(0, 1);
+}
+
+class SimCallInNamespace : public SimDataCall {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "a network namespace needs root";
+        peerProgram = "unshare --net sleep 60";
+        SimDataCall::SetUp();
+    }
+};
+
+TEST_F(SimCallInNamespace, pings_dropped_holds_in_the_network_sides_namespace_only) {
+    const std::string own = IgnoresEcho(getpid());
+    ASSERT_EQ(sim.Control("pings dropped"), "ok");  // before the call: taken when it starts
+    const int peer = Dial();
+    EXPECT_TRUE(Eventually([&] { return IgnoresEcho(peer) == "1"; }));
+    ASSERT_EQ(sim.Control("pings answered"), "ok");
+    EXPECT_TRUE(Eventually([&] { return IgnoresEcho(peer) == "0"; }));
+    EXPECT_EQ(IgnoresEcho(getpid()), own);
 }
 
 TEST(SimPowerService, clears_a_request_it_acted_on_and_a_stuck_one_stays) {
