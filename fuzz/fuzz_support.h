@@ -108,10 +108,10 @@ public:
     // True once every piece has been used (or an empty one ended the conversation).
     bool done() const { return shut_ || next_ >= pieces_.size(); }
     // Answers now, as if a command had just been heard: for a read that follows no write.
-    void AnswerNow() { OnSleep(true); }
+    void AnswerNow() { OnSleep(true, true); }
 
 private:
-    void OnSleep(bool heard = false) {
+    void OnSleep(bool heard = false, bool forced = false) {
         char buf[4096];
         for (;;) {
             ssize_t n = read(sv_[1], buf, sizeof buf);
@@ -120,7 +120,7 @@ private:
         }
         if (jammed_) {  // what was read is the filler; the daemon's write failed
             jammed_ = false;
-            return;
+            if (!forced) return;
         }
         if (!heard || shut_) return;
         if (next_ >= pieces_.size() || pieces_[next_].empty()) {
