@@ -23,7 +23,7 @@ ppc_marked_pids() {  # every running process that carries the mark (read in bash
                 echo "${p#/proc/}"
                 break
             fi
-        done < "$p/environ" 2>/dev/null
+        done 2>/dev/null < "$p/environ"
     done
 }
 
