@@ -8,7 +8,8 @@
 # Usage: real_clock_exits.sh (LINKWARDEN_BIN, DEVSIM_BIN and BUILD_DIR name the sanitizer build).
 . "$(dirname "$0")/lib.sh"
 
-export ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=exitcode=23
+# verify_asan_link_order=0: the daemon runs behind stdbuf, whose line buffering is a preload too.
+export ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0 LSAN_OPTIONS=exitcode=23
 unset LD_PRELOAD FAKETIME
 
 probe_dir=$(mktemp -d /tmp/lw-lsan-probe.XXXXXX) || fail "cannot create a folder for the leak probe"
@@ -16,7 +17,7 @@ printf '#include <stdlib.h>\nvoid* volatile kept;\nint main(void) { kept = mallo
     > "$probe_dir/leak.c"
 gcc -fsanitize=address -g -o "$probe_dir/leak" "$probe_dir/leak.c" || fail "cannot build the leak probe"
 probe_status=0
-"$probe_dir/leak" > "$probe_dir/out" 2>&1 || probe_status=$?
+stdbuf -oL "$probe_dir/leak" > "$probe_dir/out" 2>&1 || probe_status=$?  # started as the daemon is
 grep -q "ERROR: LeakSanitizer: detected memory leaks" "$probe_dir/out" && [ "$probe_status" = 23 ] ||
     fail "LeakSanitizer is not live: a 64-byte leak went unreported (status $probe_status): $(cat "$probe_dir/out")"
 rm -rf "$probe_dir"
