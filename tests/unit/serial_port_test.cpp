@@ -48,12 +48,12 @@ TEST(SerialPort, opens_each_role_under_the_root_nonblocking_and_says_which_one_f
         EXPECT_EQ(ReadModemPort(port.fd, &c, 1), 1);
         EXPECT_EQ(c, 'x');
     }
-    // Only the two roles exist: any other value of the enumeration (0 and 1, no fixed type) would
-    // already be undefined behaviour at the call, so there is no "unknown role" row.
     TempRoot root;
-    for (const auto& row : {std::make_pair(CELL_DATA_PORT, "PSC7"), std::make_pair(CELL_AUX_PORT, "PSC3")}) {
+    PtyPeer peer;  // linked before the unknown role only, which must still open nothing
+    for (const auto& row : {std::make_pair(0, "PSC7"), std::make_pair(1, "PSC3"), std::make_pair(2, "PSC3")}) {
+        if (row.first == 2) peer.LinkAt(root.dir(), "ttyPSC7"), peer.LinkAt(root.dir(), "ttyPSC3");
         testing::internal::CaptureStdout();
-        EXPECT_EQ(OpenModemPort(row.first), -1);
+        EXPECT_EQ(OpenModemPort(static_cast<MODEM_PORT_TYPE>(row.first)), -1);
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   std::string("\nCFG-OMP: OpenModemPort: Failed to open modem serial port ") + row.second + ".\n");
     }
