@@ -42,29 +42,40 @@ static int64_t SecondsSinceLastPowerRequest() {
     return SecondsBetween(lastPowerRequestSec, LowClockSeconds(globalSec));
 }
 
-// Reads a bool leaf into the shared element `value`; a leaf that cannot be read counts as
-// whatever to_bool makes of the element.
-static bool ReadRequestLeaf(const char* path) {
-    api_status_t status = CDS_STATUS_OK;
+// What a poll of a request leaf found.
+enum { REQUEST_PENDING = 0, REQUEST_CLEARED = 1, REQUEST_UNREADABLE = 2 };
+
+// The outcome of the last store call on a request leaf, for the failure messages.
+static int lastCallResult = 0;
+static api_status_t lastCallStatus = CDS_STATUS_OK;
+
+// Reads a bool request leaf into the shared element `value`.
+static int ReadRequestLeaf(const char* path) {
+    lastCallStatus = CDS_STATUS_OK;
     element_property_t info = {};
-    api.get_leaf(path, status, value, info);
-    return value.to_bool();
+    lastCallResult = api.get_leaf(path, lastCallStatus, value, info);
+    if (lastCallResult != 0 || lastCallStatus != CDS_STATUS_OK) return REQUEST_UNREADABLE;
+    return value.to_bool() ? REQUEST_PENDING : REQUEST_CLEARED;
 }
 
-// Polls a request leaf until the service has set it false. Returns true when it did.
-static bool WaitForRequestLeafClear(const char* path) {
+// Polls a request leaf until the service has set it false. A read that fails ends the poll: the
+// old false of a leaf we cannot see is no acknowledgement.
+static int PollRequestLeaf(const char* path) {
     for (int i = 0; i < kRequestPolls; i++) {
-        if (!ReadRequestLeaf(path)) return true;
+        int found = ReadRequestLeaf(path);
+        if (found != REQUEST_PENDING) return found;
         OsUsleep(kRequestPollUs);
     }
-    return false;
+    return REQUEST_PENDING;
 }
 
-static void WriteRequestLeaf(const char* path) {
+// Writes true to a request leaf. Returns 1 when the store took it.
+static int WriteRequestLeaf(const char* path) {
     value.set_bool(true);
-    api_status_t status = CDS_STATUS_OK;
+    lastCallStatus = CDS_STATUS_OK;
     std::string text;
-    api.set_leaf(path, value, status, 0, text);
+    lastCallResult = api.set_leaf(path, value, lastCallStatus, 0, text);
+    return lastCallResult == 0 && lastCallStatus == CDS_STATUS_OK;
 }
 
 static int ResetAnalogModem() {
@@ -75,21 +86,25 @@ static int ResetAnalogModem() {
     }
     fflush(stdout);
 
-    // The reset request goes through the shared single-leaf globals; neither the read nor the
-    // write outcome matters, only whether the service clears the leaf afterwards.
+    // The reset request goes through the shared single-leaf globals. Reading the leaf first
+    // only fills `value`; what counts is that the request was written and that the service
+    // clears it afterwards.
     leafpath = LEAF_RESET_ANALOG_MODEM;
     api.get_leaf(leafpath, retCode, value, property);
-    value.set_bool(true);
-    std::string text;
-    api.set_leaf(leafpath, value, retCode, 0, text);
-
-    bool cleared = false;
-    for (int i = 0; i < kRequestPolls && !cleared; i++) {
-        api.get_leaf(leafpath, retCode, value, property);
-        cleared = !value.to_bool();
-        if (!cleared) OsUsleep(kRequestPollUs);
+    if (!WriteRequestLeaf(leafpath.c_str())) {
+        printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request not written to %s "
+               "(call %d, status %d). ",
+               LEAF_RESET_ANALOG_MODEM, lastCallResult, static_cast<int>(lastCallStatus));
+        return 0;
     }
-    if (!cleared) {
+    int found = PollRequestLeaf(LEAF_RESET_ANALOG_MODEM);
+    if (found == REQUEST_UNREADABLE) {
+        printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request unconfirmed, %s could not be "
+               "read (call %d, status %d). ",
+               LEAF_RESET_ANALOG_MODEM, lastCallResult, static_cast<int>(lastCallStatus));
+        return 0;
+    }
+    if (found != REQUEST_CLEARED) {
         printf(
             "\n\nCFG-HWR: *** ERROR: linkwarden: Service failed to send RESET request to modem. ");
         return 0;
@@ -158,23 +173,37 @@ int SetCellModemPower(int on) {
     }
 
     // A request still pending in either direction means the service is busy: we then only
-    // watch whether our direction's leaf clears.
-    bool onIdle = WaitForRequestLeafClear(LEAF_CELL_MODEM_ON);
+    // watch whether our direction's leaf clears. A busy check that cannot read its leaf does not
+    // hold the request back; the write and the confirmation then tell.
+    bool onIdle = PollRequestLeaf(LEAF_CELL_MODEM_ON) != REQUEST_PENDING;
     if (onIdle && vexDebug) printf("\nCFG-PWR: not busy with Power On command ");
     bool offIdle = false;
     if (onIdle) {
-        offIdle = WaitForRequestLeafClear(LEAF_CELL_MODEM_OFF);
+        offIdle = PollRequestLeaf(LEAF_CELL_MODEM_OFF) != REQUEST_PENDING;
         if (offIdle && vexDebug) printf("\nCFG-PWR: not busy with Power Off command ");
     }
     const char* requestLeaf = (on == 1) ? LEAF_CELL_MODEM_ON : LEAF_CELL_MODEM_OFF;
+    int found = REQUEST_PENDING;
+    bool written = true;
     if (onIdle && offIdle) {
         if (vexDebug) printf("\nCFG-PWR: ready to set cell modem power On/Off ");
         if (vexDebug)
             fputs(on == 1 ? "\nCFG-PWR: Turn ON cell " : "\nCFG-PWR: Turn OFF cell ", stdout);
-        WriteRequestLeaf(requestLeaf);
+        written = WriteRequestLeaf(requestLeaf);
     }
-
-    bool acknowledged = WaitForRequestLeafClear(requestLeaf);
+    if (!written) {
+        // Nothing was asked of the service, so its leaf's old false would prove nothing.
+        printf("\nCFG-PWR: *** ERROR: Power set %d request not written to %s (call %d, status %d) ",
+               on, requestLeaf, lastCallResult, static_cast<int>(lastCallStatus));
+    } else {
+        found = PollRequestLeaf(requestLeaf);
+        if (found == REQUEST_UNREADABLE) {
+            printf("\nCFG-PWR: *** ERROR: Power set %d request unconfirmed, %s could not be read "
+                   "(call %d, status %d) ",
+                   on, requestLeaf, lastCallResult, static_cast<int>(lastCallStatus));
+        }
+    }
+    bool acknowledged = found == REQUEST_CLEARED;
     if (acknowledged && vexDebug) {
         printf("\nCFG-PWR: Successfully sent Power set %d request to Modem.\n", on);
     }

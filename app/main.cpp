@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "base/globals.h"
+#include "app/command_line.h"
 #include "app/hw_reset.h"
 #include "app/modem_select.h"
 #include "base/os_seam.h"
@@ -56,7 +57,6 @@ int main(int argc, char** argv) {
     char command[COMMAND_MAX];
     char rooted[ROOTED_PATH_MAX];
     whitelist_t whitelist[WHITELIST_ENTRIES];
-    int ipCount = 0;
     rxBuf[0] = '\0';
 
     printf("\n\n\n=========================== linkwarden Built: %s %s "
@@ -77,38 +77,7 @@ int main(int argc, char** argv) {
     fflush(stdout);
     OsSystem(command);
 
-    for (int i = 0; i < WHITELIST_ENTRIES; i++) {
-        whitelist[i].ip[0] = '\0';
-        snprintf(whitelist[i].mask, sizeof whitelist[i].mask, "%s", "255.255.255.255");
-    }
-
-    for (int i = 0; i < argc; i++) {
-        char* arg = argv[i];
-        if (strstr(arg, "-ip")) {
-            // The list has six entries; later "-ip" arguments have nowhere to go.
-            if (ipCount < WHITELIST_ENTRIES) {
-                whitelist_t& entry = whitelist[ipCount];
-                int pos = 0;
-                GrabAddrFromStr(arg, entry.ip, &pos);
-                GrabAddrFromStr(arg + pos, entry.mask, &pos);
-                printf("\nCFG-MAIN: %d) grabbed IP: \"%s\"  Mask: \"%s\" ", ipCount, entry.ip,
-                       entry.mask);
-                ipCount++;
-            }
-        } else if (strstr(arg, "-reset")) {
-            Rule("\n\n", '-', 35, false);
-            printf("  ");
-            fflush(stdout);
-            printf("\nCFG-MAIN: Toggling HW reset pin... ");
-            fflush(stdout);
-            Rule("\n", '-', 35, false);
-            printf("  ");
-            fflush(stdout);
-            RequestHwReset();
-            OsSleep(2);
-        }
-        if (strstr(arg, "-vexdebug") || strstr(arg, "-vd")) vexDebug = 1;
-    }
+    ReadCommandLine(argc, argv, whitelist);
 
     Rule("\n", '=', 103, false);
     fflush(stdout);

@@ -17,10 +17,16 @@ int rememberedType = NOT_REMEMBERED;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool ReadOption(const char* path) {
+// An option leaf that could not be read (no store yet, a missing or garbled leaf) counts as not
+// set, and marks the detection as failed: its result is then not remembered, so that the next
+// caller asks a store that may answer by then instead of living with "none" for ever.
+bool ReadOption(const char* path, bool* failed) {
     toolkit::CElement element;
     api_status_t status = CDS_STATUS_OK;
-    api.get_leaf(path, status, element, property);
+    if (api.get_leaf(path, status, element, property) != 0 || status != CDS_STATUS_OK) {
+        *failed = true;
+        return false;
+    }
     return element.to_bool();
 }
 
@@ -62,7 +68,8 @@ int CheckForModemType() {
     if (rememberedType != NOT_REMEMBERED) return rememberedType;
 
     if (vexDebug) printf("\n\nCFG-CFM: test CDS leaf for installed analog modem... ");
-    if (ReadOption(LEAF_OPTION_ANALOG)) {
+    bool failed = false;
+    if (ReadOption(LEAF_OPTION_ANALOG, &failed)) {
         if (vexDebug) printf("\nCFG-CFM: Analog modem leaf set ");
         // Not remembered: every later caller re-reads the option and re-marks the leaf.
         WriteBoolLeaf(true, LEAF_ANALOG_CONFIGURED);
@@ -72,23 +79,23 @@ int CheckForModemType() {
     if (vexDebug) printf("\nCFG-CFM: No Analog modem leaf set ");
 
     int type = MODEM_NONE;
-    if (ReadOption(LEAF_OPTION_CELL_GSM)) {
+    if (ReadOption(LEAF_OPTION_CELL_GSM, &failed)) {
         if (vexDebug) printf("\n\nCFG-CFM: GSM cell modem leaf set ");
         fflush(stdout);
         type = MODEM_CELL_GSM;
-    } else if (ReadOption(LEAF_OPTION_CELL_SPRINT)) {
+    } else if (ReadOption(LEAF_OPTION_CELL_SPRINT, &failed)) {
         if (vexDebug) printf("\n\nCFG-CFM: Cell Sprint flag leaf set");
         fflush(stdout);
         type = MODEM_CELL_SPRINT;
-    } else if (ReadOption(LEAF_OPTION_CELL_VERIZON)) {
+    } else if (ReadOption(LEAF_OPTION_CELL_VERIZON, &failed)) {
         if (vexDebug) printf("\n\nCFG-CFM: Cell Verizon flag set");
         type = MODEM_CELL_VERIZON;
-    } else if (ReadOption(LEAF_OPTION_CELL_VERISON)) {
+    } else if (ReadOption(LEAF_OPTION_CELL_VERISON, &failed)) {
         // Some devices carry the option under this misspelt name; it is the same modem.
         if (vexDebug) printf("\n\nCFG-CFM: Cell VeriSon flag set **** BAD SPELLING! ****");
         type = MODEM_CELL_VERIZON;
     }
-    rememberedType = type;
+    if (!failed) rememberedType = type;
     fflush(stdout);
     return type;
 }

@@ -7,6 +7,7 @@ int GrabAddrFromStr(char* text, char* out, int* pos);
 
 // The modem type code (MODEM_*). Cellular and "none" results are remembered for the life of the
 // process; an analog result is not, and writes "/U6F/AnalogModem/Configured/Value" each time.
+// Neither is a result for which an option leaf could not be read.
 int CheckForModemType();
 // Tests only: forgets the remembered result.
 void ForgetModemType();

@@ -32,6 +32,7 @@ struct analog_cmd_t {
 };
 
 enum { ANALOG_CMD_COUNT = 4, RINGS_CMD = 3, RINGS_DIGIT_POS = 5 };
+enum { RINGS_MIN = 1, RINGS_MAX = 9, RINGS_SAFE = 2 };
 
 // Reset to the stored profile, echo off, numeric results, answer after N rings. The first two
 // replies still carry the echo, since echo is on while those commands arrive; from ATV0 on the
@@ -120,14 +121,43 @@ int ReadFromModem(int fd, unsigned int timeout, char* buffer, int* count, short 
     return READ_OK;
 }
 
+// The number of rings after which the modem answers, from the store. Outside 1 to 9 the modem
+// would never answer (ATS0=0), or be sent a character that is no digit and refuse the command
+// while the set-up still reports success; an unreadable leaf counted as 0. Such a value is
+// refused with one line and the modem answers after RINGS_SAFE rings: a single ring burst
+// (line noise, a test ring) is not answered, and the caller's number, sent between the first and
+// the second ring, has arrived before the modem picks up.
+static int ReadRingsToAnswer() {
+    leafpath = LEAF_ANALOG_RINGS_TO_ANSWER;
+    retCode = CDS_STATUS_OK;
+    int result = api.get_leaf(leafpath, retCode, value, property);
+    int rings = value.to_int();
+    if (result != 0 || retCode != CDS_STATUS_OK) {
+        printf("\nCFG-SMM: *** %s could not be read; answering after %d rings ",
+               LEAF_ANALOG_RINGS_TO_ANSWER, static_cast<int>(RINGS_SAFE));
+        return RINGS_SAFE;
+    }
+    if (rings < RINGS_MIN || rings > RINGS_MAX) {
+        printf("\nCFG-SMM: *** %s = %d refused (rings, %d to %d); answering after %d rings ",
+               LEAF_ANALOG_RINGS_TO_ANSWER, rings, static_cast<int>(RINGS_MIN),
+               static_cast<int>(RINGS_MAX), static_cast<int>(RINGS_SAFE));
+        return RINGS_SAFE;
+    }
+    return rings;
+}
+
+// The character that follows '0' by `rings`, kept to 8 bits; the sum is made in unsigned
+// arithmetic so that no value, however large, overflows on the way.
+static char RingsDigit(int rings) {
+    unsigned int code = static_cast<unsigned int>('0') + static_cast<unsigned int>(rings);
+    return static_cast<char>(static_cast<unsigned char>(code & 0xFFu));
+}
+
 int SendModemCmd(int fd) {
     char reply[ANALOG_REPLY_MAX + 1];
     memset(reply, 0, sizeof reply);
 
-    leafpath = LEAF_ANALOG_RINGS_TO_ANSWER;
-    api.get_leaf(leafpath, retCode, value, property);
-    // Kept to 8 bits: 0..9 rings give "0".."9"; 10 gives ':', which the modem will refuse.
-    char digit = static_cast<char>(static_cast<unsigned char>('0' + value.to_int()));
+    char digit = RingsDigit(ReadRingsToAnswer());
     if (vexDebug) {
         printf("\nCFG-SMM: Normal num of rings : 0x%x ",
                static_cast<unsigned int>(static_cast<unsigned char>(digit)));

@@ -206,11 +206,13 @@ int ConfigureModem(int baudIndex, int modemType, int* portFd, char* rxBuf, int c
     }
 
     WriteIntLeaf(modemType, LEAF_CELL_MODEM_TYPE);
-    if (!cellular) {
+    if (modemType == MODEM_ANALOG) {
         // The analog modem answers calls on its own from here; its set-up result is only traced.
         SendModemCmd(*portFd);
         return OK;
     }
+    // Every other type, "none" included, goes on to pppd: the rate attempts above are only for
+    // a modem known to be cellular, but the data port is handed over whatever was detected.
 
     BringUpPpp(portFd, rxBuf, cellBaud);
     return OK;

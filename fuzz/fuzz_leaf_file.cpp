@@ -4,26 +4,22 @@
 #include <string>
 
 #include "base/globals.h"
-#include "temp_store.h"
+#include "fuzz_support.h"
 
-static TempStore* store;
+static std::string store;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    store = new TempStore();
+    store = fuzz::MemoryStore();
+    toolkit::CElement e;
+    e.set_int(0);
+    api_status_t st = CDS_STATUS_OK;
+    std::string text;
+    api.set_leaf("/Fuzz/Value", e, st, 0, text);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string file = store->dir() + "/Fuzz/Value";
-    static bool made = false;
-    if (!made) {
-        store->SetInt("/Fuzz/Value", 0);
-        made = true;
-    }
-    FILE* f = fopen(file.c_str(), "wb");
-    if (!f) return 0;
-    fwrite(data, 1, size, f);
-    fclose(f);
+    fuzz::PutLeafFile(store, "/Fuzz/Value", std::string(reinterpret_cast<const char*>(data), size));
 
     toolkit::CElement element;
     element_property_t info = {};

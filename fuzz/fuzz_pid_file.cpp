@@ -5,19 +5,22 @@
 
 #include "fake_os.h"
 #include "supervision/ppp_control.h"
-#include "temp_store.h"
+#include "fuzz_support.h"
 
-static TempRoot* root;
+static std::string pidFile;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    root = new TempRoot();
-    std::string cmd = "mkdir -p " + root->Path("/var/run");
+    fuzz::QuietStdout();
+    std::string root = fuzz::MemoryFolder("root");
+    setenv("LINKWARDEN_ROOT", root.c_str(), 1);
+    pidFile = root + "/var/run/ppp1.pid";
+    std::string cmd = "mkdir -p " + root + "/var/run";
     if (system(cmd.c_str()) != 0) return 1;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* f = fopen(root->Path("/var/run/ppp1.pid").c_str(), "wb");
+    FILE* f = fopen(pidFile.c_str(), "wb");
     if (!f) return 0;
     fwrite(data, 1, size, f);
     fclose(f);

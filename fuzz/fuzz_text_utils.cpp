@@ -4,7 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fuzz_support.h"
 #include "serial/text_utils.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::QuietStdout();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char source[2001];

@@ -11,10 +11,10 @@
 #include "serial/port.h"
 
 enum {
-    CMD_LINE_SIZE = 200,
-    // The command text plus CR plus a terminator must fit the 200-byte line, so the longest
-    // command kept is 198 characters; AT commands are far shorter.
-    CMD_TEXT_MAX = CMD_LINE_SIZE - 2,
+    // At most 199 characters of a command are sent, then CR; the line keeps a terminator
+    // after them. AT commands are far shorter.
+    CMD_TEXT_MAX = 199,
+    CMD_LINE_SIZE = CMD_TEXT_MAX + 2,
     RX_READ_MAX = RX_BUF_SIZE - 1,  // room for the terminator after the bytes read
     RX_CLEAR_BYTES = 400,
     EXCHANGE_BASE_DELAY_US = 100000,

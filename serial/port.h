@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-enum MODEM_PORT_TYPE {
+// A fixed underlying type: a role number from outside (2, say) is a value the open refuses, not
+// undefined behaviour.
+enum MODEM_PORT_TYPE : int {
     CELL_DATA_PORT = 0,  // "/dev/ttyPSC7": AT set-up, then handed to pppd
     CELL_AUX_PORT = 1    // "/dev/ttyPSC3": status polls while pppd owns the data port
 };

@@ -94,18 +94,52 @@ static void ReportAutoPingOff(const char* syslogText, const char* stdoutText) {
     puts(stdoutText);
 }
 
+// Settings that would tear a healthy link down every pass or make every ping fail are refused,
+// each with one line naming the leaf and its value, and a safe value takes their place.
+//
+// The refresh period in minutes: a negative one would stop pppd on every pass (a modem reset
+// loop through the failed pings), and one whose seconds do not fit an int has no meaning. Both
+// give no refresh, as an unreadable leaf does: the link then stays up and the pppd check and the
+// auto-ping still look after it.
+enum { REFRESH_MINUTES_MAX = INT_MAX / 60 };
+// The shortest ping time-out a cellular link can meet: the leaf's own one-second step, above a
+// round trip through a radio that first has to wake from idle. Anything shorter (0 became 1 ms, a
+// negative value went onto the command line) fails every ping on a healthy link.
+enum { PING_TIMEOUT_FLOOR_MS = 1000, PING_TIMEOUT_MAX_S = INT_MAX / 1000 };
+
 static void LoadRefreshInterval() {
     toolkit::CElement element;
     api_status_t status = CDS_STATUS_OK;
     element_property_t info = {};
     int result = api.get_leaf(LEAF_REFRESH_INTERVAL, status, element, info);
-    if (result == 0 && status == CDS_STATUS_OK) {
-        watchdogSettings.connRefreshInterval = ClampToInt(element.to_int() * 60LL);  // minutes
-    } else {
+    watchdogSettings.connRefreshInterval = 0;
+    if (result != 0 || status != CDS_STATUS_OK) {
         printf("CFG-HCE: Error while reading %s.\n", LEAF_REFRESH_INTERVAL);
-        watchdogSettings.connRefreshInterval = 0;
+    } else {
+        int minutes = element.to_int();
+        if (minutes >= 0 && minutes <= REFRESH_MINUTES_MAX) {
+            watchdogSettings.connRefreshInterval = minutes * 60;
+        } else {
+            printf("CFG-HCE: %s = %d refused (minutes: 0 for none, or 1 to %d); no refresh\n",
+                   LEAF_REFRESH_INTERVAL, minutes, static_cast<int>(REFRESH_MINUTES_MAX));
+        }
     }
     printf("CFG-HCE: connRefreshInterval = %d\n", watchdogSettings.connRefreshInterval);
+}
+
+// The ping time-out in milliseconds from the leaf's seconds, no longer than the interval.
+// Returns 0 when a ping that will run could not meet it.
+static int TakePingTimeout(int seconds) {
+    if (seconds > watchdogSettings.autoPingInterval) seconds = watchdogSettings.autoPingInterval;
+    if (seconds >= 1 && seconds <= PING_TIMEOUT_MAX_S) {
+        watchdogSettings.autoPingTimeout = seconds * 1000;
+        return 1;
+    }
+    // While the auto-ping is off the value is only shown, so it is kept as it comes.
+    if (watchdogSettings.autoPingInterval > 0) return 0;
+    int ms = ClampToInt(seconds * 1000LL);
+    watchdogSettings.autoPingTimeout = ms == 0 ? 1 : ms;
+    return 1;
 }
 
 static void ClearAutoPing() {
@@ -115,12 +149,19 @@ static void ClearAutoPing() {
     memset(watchdogSettings.autoPingIp, 0, sizeof watchdogSettings.autoPingIp);
 }
 
-// The ping target goes into a shell command line run as root, so only an address or a host
-// name is taken; anything else turns the auto-ping off and says so. An empty target is fine
-// while the auto-ping is off anyway.
-static void TakePingTarget(const std::string& target) {
-    if (watchdogSettings.autoPingInterval <= 0 && target.empty()) return;
-    if (IsPingTargetAcceptable(target.data(), target.size())) {
+// The ping target goes into a shell command line run as root, so while the auto-ping is on only
+// an address or a host name is taken; a leaf that could not be read, or any other text, turns the
+// auto-ping off and says which of the two it was. While it is off the text is only shown.
+static void TakePingTarget(api_status_t status, const std::string& target) {
+    if (watchdogSettings.autoPingInterval <= 0) {
+        size_t length = target.size() < sizeof watchdogSettings.autoPingIp
+                            ? target.size()
+                            : sizeof watchdogSettings.autoPingIp - 1;
+        memcpy(watchdogSettings.autoPingIp, target.data(), length);
+        watchdogSettings.autoPingIp[length] = '\0';
+        return;
+    }
+    if (status == CDS_STATUS_OK && IsPingTargetAcceptable(target.data(), target.size())) {
         memcpy(watchdogSettings.autoPingIp, target.data(), target.size());
         watchdogSettings.autoPingIp[target.size()] = '\0';
         return;
@@ -128,13 +169,23 @@ static void TakePingTarget(const std::string& target) {
     char shown[4 * SHOWN_TEXT_MAX + 8];
     char logText[sizeof shown + 96];
     char outText[sizeof shown + 128];
-    EscapeForMessage(target, shown, sizeof shown);
-    snprintf(logText, sizeof logText, "CON_MODEM:HCM: AutoPingIp \"%s\" rejected. auto-ping timer disabled",
-             shown);
-    snprintf(outText, sizeof outText,
-             "[CON_MODEM:HCM] AutoPingIp \"%s\" is not an IPv4 address or host name; auto-ping "
-             "timer disabled",
-             shown);
+    if (status != CDS_STATUS_OK) {
+        snprintf(logText, sizeof logText,
+                 "CON_MODEM:HCM: AutoPingIp unreadable (status %d). auto-ping timer disabled",
+                 static_cast<int>(status));
+        snprintf(outText, sizeof outText,
+                 "[CON_MODEM:HCM] AutoPingIp could not be read (status %d); auto-ping timer "
+                 "disabled",
+                 static_cast<int>(status));
+    } else {
+        EscapeForMessage(target, shown, sizeof shown);
+        snprintf(logText, sizeof logText,
+                 "CON_MODEM:HCM: AutoPingIp \"%s\" rejected. auto-ping timer disabled", shown);
+        snprintf(outText, sizeof outText,
+                 "[CON_MODEM:HCM] AutoPingIp \"%s\" is not an IPv4 address or host name; auto-ping "
+                 "timer disabled",
+                 shown);
+    }
     ClearAutoPing();
     ReportAutoPingOff(logText, outText);
 }
@@ -166,19 +217,23 @@ static void LoadAutoPing() {
         return;
     }
 
-    // A single leaf that could not be read keeps its default without a message.
+    // A single leaf that could not be read keeps its default without a message, except where a
+    // ping that will run could not work with it: the time-out and the target.
     if (statuses[0] == CDS_STATUS_OK) watchdogSettings.autoPingInterval = elements[0].to_int();
     if (statuses[1] == CDS_STATUS_OK) watchdogSettings.autoPingRetries = elements[1].to_int();
-    if (statuses[2] == CDS_STATUS_OK) {
-        // Configured in seconds; a time-out longer than the interval makes no sense.
-        long long seconds = elements[2].to_int();
-        if (seconds > watchdogSettings.autoPingInterval) seconds = watchdogSettings.autoPingInterval;
-        int ms = ClampToInt(seconds * 1000);
-        watchdogSettings.autoPingTimeout = ms == 0 ? 1 : ms;
+    if (watchdogSettings.autoPingInterval > 0 && statuses[2] != CDS_STATUS_OK) {
+        printf("CFG-HCE: %s could not be read; ping time-out %d ms\n", LEAF_AUTO_PING_TIMEOUT,
+               static_cast<int>(PING_TIMEOUT_FLOOR_MS));
+        watchdogSettings.autoPingTimeout = PING_TIMEOUT_FLOOR_MS;
+    } else if (statuses[2] == CDS_STATUS_OK && !TakePingTimeout(elements[2].to_int())) {
+        printf("CFG-HCE: %s = %d refused (seconds, 1 to %d); ping time-out %d ms\n",
+               LEAF_AUTO_PING_TIMEOUT, elements[2].to_int(), static_cast<int>(PING_TIMEOUT_MAX_S),
+               static_cast<int>(PING_TIMEOUT_FLOOR_MS));
+        watchdogSettings.autoPingTimeout = PING_TIMEOUT_FLOOR_MS;
     }
     std::string target;
     if (statuses[3] == CDS_STATUS_OK) elements[3].to_string(target);
-    TakePingTarget(target);
+    TakePingTarget(statuses[3], target);
 }
 
 void LoadWatchdogSettings() {

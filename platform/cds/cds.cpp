@@ -5,11 +5,19 @@
 // component between slashes is non-empty and does not start with "." — so no "//", no trailing
 // "/", no "." or ".." and nothing can land outside the store or collide with the hidden temporary
 // files that writes rename over a leaf.
+//
+// A PC has no battery-backed store, so the stand-in does what a careful file writer does: a leaf is
+// only ever a regular file (a FIFO or a device under a leaf name is refused, never opened for
+// waiting), a write reaches the disk before it is reported (the file and its folder are synced),
+// temporary files of writers that died half-way are swept away by the next writer, and a write
+// that fails takes back the folders it made.
 #include "cds.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -112,12 +120,17 @@ api_status_t ReadLeaf(const char* dir, const std::string& path, toolkit::CElemen
     char file[FILE_PATH_MAX];
     if (!LeafFile(dir, path, file, sizeof file)) return CDS_STATUS_BAD_VALUE;
 
-    int fd = open(file, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? CDS_STATUS_NO_LEAF : CDS_STATUS_IO;
+    // Only a regular file is a leaf. Looking before opening keeps a device's open (a tty raising
+    // its modem lines) from ever happening; O_NONBLOCK and O_NOFOLLOW keep a FIFO or a link swapped
+    // in between from making the open wait for a writer that never comes.
     struct stat st;
+    if (lstat(file, &st) != 0) return (errno == ENOENT || errno == ENOTDIR) ? CDS_STATUS_NO_LEAF : CDS_STATUS_IO;
+    if (!S_ISREG(st.st_mode)) return CDS_STATUS_IO;
+    int fd = open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? CDS_STATUS_NO_LEAF : CDS_STATUS_IO;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
-        return CDS_STATUS_BAD_LEAF;
+        return CDS_STATUS_IO;
     }
     char data[LEAF_FILE_MAX + 1];
     size_t len = 0;
@@ -141,18 +154,55 @@ api_status_t ReadLeaf(const char* dir, const std::string& path, toolkit::CElemen
     return CDS_STATUS_OK;
 }
 
-// mkdir -p for the folders between the store folder and the leaf file.
-bool MakeParents(const char* dir, char* file) {
+// Syncs a folder, so that a name just created, renamed or removed in it survives a power cut.
+void SyncFolder(const char* folder) {
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// The folder part of file (everything before its last slash) into out.
+void FolderOf(const char* file, char* out, size_t size) {
+    snprintf(out, size, "%s", file);
+    char* slash = strrchr(out, '/');
+    if (slash) *slash = '\0';
+}
+
+// mkdir -p for the folders between the store folder and the leaf file. *firstMade is set to the
+// offset in file of the slash that ends the first folder this call created (0: none), so that a
+// failed write can take back exactly what it made.
+bool MakeParents(const char* dir, char* file, size_t* firstMade) {
+    *firstMade = 0;
     size_t skip = strlen(dir) + 1;
     for (char* p = file + skip; *p; p++) {
         if (*p != '/') continue;
         *p = '\0';
         int rc = mkdir(file, 0755);
         int err = errno;
+        if (rc == 0) {
+            if (*firstMade == 0) *firstMade = static_cast<size_t>(p - file);
+            char parent[FILE_PATH_MAX];
+            FolderOf(file, parent, sizeof parent);
+            SyncFolder(parent);
+        }
         *p = '/';
         if (rc != 0 && err != EEXIST) return false;
     }
     return true;
+}
+
+// Removes the folders of file from its own folder up to the one that ends at offset firstMade
+// (those a failed write made); a folder that another writer has filled meanwhile stays.
+void RemoveMadeFolders(char* file, size_t firstMade) {
+    if (firstMade == 0) return;
+    for (size_t end = strlen(file); end >= firstMade; end--) {
+        if (file[end] != '/') continue;
+        file[end] = '\0';
+        int rc = rmdir(file);
+        file[end] = '/';
+        if (rc != 0) return;
+    }
 }
 
 bool WriteAll(int fd, const char* data, size_t len) {
@@ -164,6 +214,27 @@ bool WriteAll(int fd, const char* data, size_t len) {
         len -= static_cast<size_t>(n);
     }
     return true;
+}
+
+const char TEMP_PREFIX[] = ".cds-tmp.";
+
+// A writer that was killed between creating its temporary file and renaming it leaves the file
+// behind. Temporary names carry the writer's pid, so the next writer in the folder removes those
+// whose writer is gone (a reused pid only delays that until its new owner ends).
+void SweepDeadWritersTemps(const char* folder) {
+    DIR* d = opendir(folder);
+    if (!d) return;
+    bool removed = false;
+    while (struct dirent* entry = readdir(d)) {
+        if (strncmp(entry->d_name, TEMP_PREFIX, sizeof TEMP_PREFIX - 1) != 0) continue;
+        char* end = nullptr;
+        long pid = strtol(entry->d_name + sizeof TEMP_PREFIX - 1, &end, 10);
+        if (pid <= 0 || pid == static_cast<long>(getpid()) || *end != '.') continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        removed |= unlinkat(dirfd(d), entry->d_name, 0) == 0;
+    }
+    closedir(d);
+    if (removed) SyncFolder(folder);
 }
 
 unsigned tempCounter = 0;
@@ -200,20 +271,36 @@ api_status_t WriteLeaf(const char* dir, const std::string& path, const toolkit::
     // The temporary file sits beside the leaf (same file system, so rename is atomic) under a
     // hidden name no leaf can have; pid and counter keep concurrent writers apart.
     size_t slash = path.rfind('/');
-    int n = snprintf(temp, sizeof temp, "%s%s.cds-tmp.%ld.%u", dir, path.substr(0, slash + 1).c_str(),
-                     static_cast<long>(getpid()), tempCounter++);
+    int n = snprintf(temp, sizeof temp, "%s%s%s%ld.%u", dir, path.substr(0, slash + 1).c_str(),
+                     TEMP_PREFIX, static_cast<long>(getpid()), tempCounter++);
     if (n < 0 || static_cast<size_t>(n) >= sizeof temp) return CDS_STATUS_BAD_VALUE;
+    char folder[FILE_PATH_MAX];
+    FolderOf(file, folder, sizeof folder);
+    SweepDeadWritersTemps(folder);
 
+    size_t firstMade = 0;
     int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0 && errno == ENOENT) {
-        if (!MakeParents(dir, temp)) return CDS_STATUS_IO;
+        if (!MakeParents(dir, temp, &firstMade)) {
+            RemoveMadeFolders(temp, firstMade);
+            return CDS_STATUS_IO;
+        }
         fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     }
-    if (fd < 0) return CDS_STATUS_IO;
-    bool ok = WriteAll(fd, line.data(), line.size());
+    if (fd < 0) {
+        RemoveMadeFolders(temp, firstMade);
+        return CDS_STATUS_IO;
+    }
+    // The data reaches the disk before the name points at it, and the rename before success is
+    // reported: a power cut then leaves the old value or the new one, never an empty leaf.
+    bool ok = WriteAll(fd, line.data(), line.size()) && fsync(fd) == 0;
     if (close(fd) != 0) ok = false;
-    if (ok && rename(temp, file) == 0) return CDS_STATUS_OK;
+    if (ok && rename(temp, file) == 0) {
+        SyncFolder(folder);
+        return CDS_STATUS_OK;
+    }
     unlink(temp);
+    RemoveMadeFolders(temp, firstMade);
     return CDS_STATUS_IO;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The analog modem from start to exit: the reset-pin request, the four set-up commands with the
-# rings digit taken from the store, and both configured leaves. A modem whose first reply comes
+# rings digit taken from the store (a rings leaf of 0, with which the modem would never answer, is
+# refused and 2 are sent), and both configured leaves. A modem whose first reply comes
 # short ends the set-up before "ATE0", yet the process still reports the modem configured: the
 # analog result does not depend on what the set-up commands got back.
 . "$(dirname "$0")/lib.sh"
@@ -11,8 +12,8 @@ RINGS_LEAF=/U6C/Comms/AnalogModem/Answer/NormRingsToAnswer/Value
 e2e_make_sandbox analog
 e2e_start_sim analog
 
-# reply mode | rings leaf | commands the modem hears | S0 the modem ends with
-while IFS='|' read -r reply rings commands s0; do
+# reply mode | rings leaf | rings sent | commands the modem hears | S0 the modem ends with
+while IFS='|' read -r reply rings sent commands s0; do
     e2e_log "analog modem, replies $reply, rings $rings"
     for line in "type analog" "analog-reply $reply"; do
         e2e_ctl "$line" > /dev/null || fail "the simulator refused \"$line\""
@@ -26,8 +27,11 @@ while IFS='|' read -r reply rings commands s0; do
     assert_eq 0 "$E2E_LW_STATUS" "exit status ($reply)"
     assert_eq "$commands" "$(e2e_commands data | tr '\n' ' ')" "commands heard ($reply)"
     assert_eq "$s0" "$(e2e_sim_status s0)" "rings the modem answers after ($reply)"
+    refused=""
+    [ "$rings" = "$sent" ] || refused="CFG-SMM: *** $RINGS_LEAF = $rings refused (rings, 1 to 9); answering after 2 rings |
+"
     assert_eq "CFG-HWR: Successfully sent RESET request to Modem.|
-CFG-SMM: Normal num of rings : 0x3$rings |
+${refused}CFG-SMM: Normal num of rings : 0x3$sent |
 CFG-MAIN: ConfigureModem retval: 1|
 CFG-MAIN: Analog modem configured OK, start binary communication over Modem. |" \
         "$(e2e_trace_lines '^CFG-(HWR: Succ|SMM|MAIN: (Conf|Analog modem conf))')" "trace ($reply)"
@@ -39,6 +43,7 @@ $(e2e_leaf /U6R/Comms/CellularModem/ModemType/Value) \
 $(e2e_leaf /U6F/UpdateRegister/ResetAnalogModem/Value)" \
         "cellular configured leaf, modem type leaf, reset request ($reply)"
 done <<'EOF'
-normal|3|ATZ0 ATE0 ATV0 ATS0=3 |3
-short|5|ATZ0 |0
+normal|3|3|ATZ0 ATE0 ATV0 ATS0=3 |3
+normal|0|2|ATZ0 ATE0 ATV0 ATS0=2 |2
+short|5|5|ATZ0 |0
 EOF

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up of the real binary on a store with no modem option set: the whole trace byte for byte,
-# the clean-up commands acting under LINKWARDEN_ROOT, both configured leaves cleared, exit 0; and
-# the early stop when the store folder is missing.
+# the clean-up commands acting under LINKWARDEN_ROOT, both configured leaves cleared, exit 0; the
+# early stop when the store folder is missing, with and without -reset; and how many resets -reset
+# gives, alone and inside an -ip argument.
 set -euo pipefail
 
 : "${LINKWARDEN_BIN:?}" "${CDS_BIN:?}"
@@ -79,19 +80,60 @@ done
 leaves=$(CDS_STORE="$store" "$CDS_BIN" list | wc -l)
 [ "$leaves" -eq 2 ] || fail "$leaves leaves written, want only the two configured leaves"
 
-# --- the store folder is missing: the process stops after the command line, touching nothing
+# --- the store folder is missing: the process stops after the command line, touching nothing;
+# a -reset before that cannot write its power request, and says so instead of claiming success
 missing="$work/no-store"
-status=0
-LINKWARDEN_ROOT="$root" CDS_STORE="$missing" "$LINKWARDEN_BIN" >"$work/out.raw" 2>"$work/err" || status=$?
-normalise <"$work/out.raw" >"$work/out"
-{
-    head_of_trace "$root"
-    rule $'\n' = 103
-    printf '\nlinkWarden: initialize CDS connection. '
-} >"$work/expected"
-[ "$status" -eq 0 ] || fail "no store: exit status $status, want 0"
-expect_same "no store" "$work/expected" "$work/out"
-[ ! -e "$missing" ] || fail "no store: $missing was created"
+for args in "" "-reset"; do
+    status=0
+    LINKWARDEN_ROOT="$root" CDS_STORE="$missing" "$LINKWARDEN_BIN" $args >"$work/out.raw" 2>"$work/err" ||
+        status=$?
+    normalise <"$work/out.raw" >"$work/out"
+    {
+        head_of_trace "$root"
+        if [ -n "$args" ]; then
+            rule $'\n\n' - 35
+            printf '  \nCFG-MAIN: Toggling HW reset pin... '
+            rule $'\n' - 35
+            printf '  \nCFG-PWR: *** ERROR: Power set 0 request not written to /U6F/UpdateService/CellModemOff/Value (call -1, status 4) '
+            printf '\n\n*** CFG-HWR: Modem failed Power down ***\n'
+        fi
+        rule $'\n' = 103
+        printf '\nlinkWarden: initialize CDS connection. '
+    } >"$work/expected"
+    [ "$status" -eq 0 ] || fail "no store $args: exit status $status, want 0"
+    expect_same "no store $args" "$work/expected" "$work/out"
+    [ ! -e "$missing" ] || fail "no store $args: $missing was created"
+done
+
+# --- "-reset" resets the modem once while the arguments are read and once more after detection;
+# in an argument that also holds "-ip" it is not acted on. An analog modem whose reset request
+# nobody clears shows each reset as one error line; the clock runs 10 times faster.
+faketime_lib=$(ls /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so.1 2>/dev/null | head -n 1 || true)
+[ -n "$faketime_lib" ] || fail "libfaketime is not installed"
+analog_store="$work/analog-store"
+count() { grep -c -F -e "$1" "$work/out" || true; }
+# argument | "Toggling" lines | resets
+while IFS='|' read -r arg toggles resets; do
+    rm -rf "$analog_store"
+    mkdir -p "$analog_store"
+    CDS_STORE="$analog_store" "$CDS_BIN" set /U6IC/Options/Modem/Analog/Value bool true
+    status=0
+    LD_PRELOAD="$faketime_lib" FAKETIME="+0 x10" LINKWARDEN_ROOT="$root" CDS_STORE="$analog_store" \
+        "$LINKWARDEN_BIN" "$arg" >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" -eq 0 ] || fail "$arg: exit status $status, want 0"
+    n=$(count 'CFG-MAIN: Toggling HW reset pin... ')
+    [ "$n" -eq "$toggles" ] || fail "$arg: $n reset announcements, want $toggles"
+    n=$(count 'CFG-HWR: *** ERROR: linkwarden: Service failed to send RESET request to modem. ')
+    [ "$n" -eq "$resets" ] || fail "$arg: $n resets, want $resets"
+    n=$(sed -n '/CFG-MAIN: Initially set/q;/Service failed to send RESET/p' "$work/out" | wc -l)
+    [ "$n" -eq $((resets - 1)) ] || fail "$arg: $n resets before the store check, want $((resets - 1))"
+    n=$(count 'CFG-MAIN: 0) grabbed IP: "10.1.2.3"')
+    [ "$n" -eq $((toggles == 0)) ] || fail "$arg: whitelist entry 10.1.2.3 seen $n times"
+    grep -q -F 'CFG-MAIN: ConfigureModem FAILED, Exit' "$work/out" || fail "$arg: no failed configuration"
+done <<'EOF'
+-reset|1|2
+-reset-ip10.1.2.3|0|1
+EOF
 
 # --- a root that could break the clean-up command lines is refused before anything runs
 status=0

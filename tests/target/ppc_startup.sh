@@ -11,6 +11,48 @@
 PPC_BIN=$(cd "${1:?usage: ppc_startup.sh PPC_BUILD_DIR}" && pwd)/linkwarden
 LINKWARDEN_BIN=$PPC_BIN
 . "$(dirname "$0")/../e2e/lib.sh"
+# The sandbox tool stops a recorded daemon only while /proc says it runs a linkwarden binary; under
+# emulation it runs qemu-ppc, and the daemon would outlive the test. So the daemon starts in a
+# process group of its own with a mark in its environment that everything it starts inherits
+# (pppd leaves the group to become a daemon), and on every exit, before the usual clean-up,
+# whatever is in that group or carries the mark is stopped.
+PPC_MARK="LINKWARDEN_PPC_RUN=$$"
+E2E_LW_PREFIX="env $PPC_MARK setsid"
+
+ppc_marked_pids() {  # every running process that carries the mark (read in bash, no helpers)
+    local p kv
+    for p in /proc/[0-9]*; do
+        while IFS= read -r -d '' kv; do
+            if [ "$kv" = "$PPC_MARK" ]; then
+                echo "${p#/proc/}"
+                break
+            fi
+        done 2>/dev/null < "$p/environ"
+    done
+}
+
+ppc_stop_marked() {  # TERM, and KILL for what is left after 4 s
+    local i pids signal=TERM
+    for ((i = 0; i < 50; i++)); do
+        [ "$i" -ge 40 ] && signal=KILL
+        [ -n "$E2E_LW_PID" ] && kill -"$signal" -- "-$E2E_LW_PID" 2>/dev/null
+        pids=$(ppc_marked_pids)
+        [ -n "$pids" ] || break
+        # shellcheck disable=SC2086
+        kill -"$signal" $pids 2>/dev/null
+        sleep 0.1
+    done
+    [ -z "$E2E_LW_PID" ] || wait "$E2E_LW_PID" 2>/dev/null
+}
+
+# The library's clean-up (run by its EXIT trap) with the stop above in front.
+eval "lib_$(declare -f e2e_cleanup)"
+e2e_cleanup() {
+    local status=$?
+    ppc_stop_marked
+    (exit "$status")
+    lib_e2e_cleanup
+}
 
 SETTINGS=/U6C/Comms/CellModem/Settings
 WRAP=2147483648  # 2038-01-19 03:14:08 UTC

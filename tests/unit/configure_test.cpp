@@ -182,4 +182,20 @@ TEST_F(ConfigureTest, a_link_seen_only_at_the_last_look_starts_pppd_again) {
     }
 }
 
+// Type 0 is no cellular kind, so no old pppd is stopped and no rate is detected, but it is not
+// analog either: its type leaf is written and the PPP stage follows, at the configured rate.
+TEST_F(ConfigureTest, a_modem_type_of_0_skips_the_rate_attempts_and_goes_to_the_ppp_stage) {
+    EXPECT_EQ(Run(8, MODEM_NONE), OK) << out;
+    EXPECT_EQ(store.GetInt(LEAF_CELL_MODEM_TYPE), MODEM_NONE);
+    EXPECT_TRUE(store.Has(LEAF_CELL_MODEM_TYPE));
+    EXPECT_FALSE(Printed("Attempt 0 out of") || Printed("enable ping code"));
+    EXPECT_EQ(Sent("ATZ0") + Sent("AT#ICMP=2"), 0);
+    for (const char* cmd : {"AT+CMEE=2", "ATE1", "AT#PORTCFG=3"}) EXPECT_EQ(Sent(cmd), 1) << cmd;
+    EXPECT_NE(fakeos::sleepsUs.front(), 10 * kSec) << "no old pppd to wait for";
+    EXPECT_EQ(Sleeps(20 * kSec), 1);
+    EXPECT_EQ(pppdStarts, 1);
+    EXPECT_EQ(portFd, 0);
+    EXPECT_TRUE(Printed("\nCFG-CFG: Successfully brought up PPP connection"));
+}
+
 }  // namespace

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 
@@ -19,6 +24,32 @@ const int64_t kNever = -1, kSec = 1000000, kPoll = 500000;
 const char* const kRequests[] = {LEAF_RESET_ANALOG_MODEM, LEAF_CELL_MODEM_OFF, LEAF_CELL_MODEM_ON};
 typedef std::vector<std::string> Leaves;
 
+// The folders of the request leaves turn read-only while the object lives, as on a full or
+// write-protected flash: every request write fails, reads go on. Root writes into read-only
+// folders, so the thread gives up that right (from its effective set only) for as long.
+class ReadOnlyRequests {
+public:
+    explicit ReadOnlyRequests(const TempStore& store) : dir_(store.dir()) {
+        for (const char* l : kRequests) chmod(Folder(l).c_str(), 0555);
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        header_.pid = 0;
+        syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct fewer[2] = {saved_[0], saved_[1]};
+        fewer[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        syscall(SYS_capset, &header_, fewer);
+    }
+    ~ReadOnlyRequests() {
+        syscall(SYS_capset, &header_, saved_);
+        for (const char* l : kRequests) chmod(Folder(l).c_str(), 0755);
+    }
+
+private:
+    std::string Folder(const std::string& leaf) const { return dir_ + leaf.substr(0, leaf.rfind('/')); }
+    std::string dir_;
+    __user_cap_header_struct header_;
+    __user_cap_data_struct saved_[2];
+};
+
 class HwResetTest : public ::testing::Test {
 protected:
     TempStore store;
@@ -32,7 +63,8 @@ protected:
         fakeos::Reset();
         ForgetModemType();
         ForgetLastPowerRequest();
-        store.SetBool(type == MODEM_ANALOG ? LEAF_OPTION_ANALOG : LEAF_OPTION_CELL_GSM, true);
+        store.SetBool(LEAF_OPTION_ANALOG, type == MODEM_ANALOG);
+        store.SetBool(LEAF_OPTION_CELL_GSM, type != MODEM_ANALOG);
         for (const char* l : kRequests) store.SetBool(l, false);
         ackAfterUs.clear(), pendingSinceUs.clear(), seen.clear();
         fakeos::onSleep = [this](int64_t us) {
@@ -127,6 +159,43 @@ TEST_F(HwResetTest, cell_reset_is_off_then_on_then_a_minute_unless_a_step_fails)
             EXPECT_EQ(out.size() > closing.size() && out.substr(out.size() - closing.size()) == closing,
                       debug == 1);
         }
+    }
+}
+
+// A request that the store did not take, or whose leaf cannot be read back, is a failed request:
+// the leaf's old false is no acknowledgement. Analog: result 0; cellular: no power-up after it.
+TEST_F(HwResetTest, a_request_the_store_did_not_take_or_cannot_show_is_a_failure_with_its_message) {
+    const std::string analogFailure = "\n\nCFG-HWR: *** ERROR: linkwarden: RESET request ";
+    const struct { int type; bool detachAfterWrite; std::string line; int polls; } rows[] = {
+        {MODEM_ANALOG, false, analogFailure + "not written to " LEAF_RESET_ANALOG_MODEM " (call 0, status 6). ", 0},
+        {MODEM_ANALOG, true,
+         analogFailure + "unconfirmed, " LEAF_RESET_ANALOG_MODEM " could not be read (call -1, status 4). ", 1},
+        {MODEM_CELL_GSM, false,
+         "\nCFG-PWR: *** ERROR: Power set 0 request not written to " LEAF_CELL_MODEM_OFF " (call 0, status 6) ", 0},
+        {MODEM_CELL_GSM, true,
+         "\nCFG-PWR: *** ERROR: Power set 0 request unconfirmed, " LEAF_CELL_MODEM_OFF
+         " could not be read (call -1, status 4) ", 1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.line);
+        Fresh(r.type);
+        ackAfterUs[LEAF_RESET_ANALOG_MODEM] = ackAfterUs[LEAF_CELL_MODEM_OFF] = kNever;
+        int result = -1;
+        if (r.detachAfterWrite) {
+            fakeos::onSleep = [](int64_t) { api.set_handle(0); };  // the store goes away
+            result = Traced(0, RequestHwReset);
+            api.set_handle(pcd_init());
+        } else {
+            ReadOnlyRequests readOnly(store);
+            result = Traced(0, RequestHwReset);
+        }
+        EXPECT_EQ(result, r.type == MODEM_ANALOG ? 0 : 1);
+        EXPECT_TRUE(Printed(r.line)) << out;
+        EXPECT_EQ(Printed("\n\n*** CFG-HWR: Modem failed Power down ***\n"), r.type != MODEM_ANALOG) << out;
+        EXPECT_FALSE(Printed("Service failed")) << out;
+        EXPECT_EQ(Sleeps(kPoll), r.polls);
+        const std::string asked = r.type == MODEM_ANALOG ? LEAF_RESET_ANALOG_MODEM : LEAF_CELL_MODEM_OFF;
+        for (const char* l : kRequests) EXPECT_EQ(store.GetBool(l), r.detachAfterWrite && l == asked) << l;
     }
 }
 

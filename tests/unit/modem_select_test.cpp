@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -116,15 +118,34 @@ TEST(ModemType, first_option_leaf_that_reads_true_decides) {
     ForgetModemType();
 }
 
-TEST(ModemType, cellular_and_none_are_remembered_but_analog_is_read_again) {
+// A result is remembered only when every option leaf it looked at could be read: a store that
+// is not there yet (a start with -reset) or a garbled leaf gives a result that is asked again.
+TEST(ModemType, cellular_and_none_are_remembered_but_analog_and_failed_reads_are_read_again) {
+    const char* const options[] = {LEAF_OPTION_ANALOG, LEAF_OPTION_CELL_GSM, LEAF_OPTION_CELL_SPRINT,
+                                   LEAF_OPTION_CELL_VERIZON, LEAF_OPTION_CELL_VERISON};
+    enum Fault { NONE, DETACHED, GARBLED_ANALOG, MISSING_VERISON };
+    const struct { bool gsm; Fault fault; int first; bool remembered; } rows[] = {
+        {true, NONE, MODEM_CELL_GSM, true}, {false, NONE, MODEM_NONE, true},
+        {true, DETACHED, MODEM_NONE, false}, {true, GARBLED_ANALOG, MODEM_CELL_GSM, false},
+        {false, MISSING_VERISON, MODEM_NONE, false},
+    };
     TempStore store;
-    for (int first : {MODEM_CELL_GSM, MODEM_NONE}) {
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.fault);
         ForgetModemType();
-        store.SetBool(LEAF_OPTION_CELL_GSM, first == MODEM_CELL_GSM);
-        EXPECT_EQ(CheckForModemType(), first);
-        store.SetBool(LEAF_OPTION_CELL_GSM, first != MODEM_CELL_GSM);
+        for (const char* leaf : options) store.SetBool(leaf, false);
+        store.SetBool(LEAF_OPTION_CELL_GSM, r.gsm);
+        if (r.fault == DETACHED) api.set_handle(0);
+        if (r.fault == GARBLED_ANALOG) std::ofstream(store.dir() + LEAF_OPTION_ANALOG) << "bool maybe\n";
+        if (r.fault == MISSING_VERISON) unlink((store.dir() + LEAF_OPTION_CELL_VERISON).c_str());
+        EXPECT_EQ(CheckForModemType(), r.first);
+        if (r.fault == DETACHED) api.set_handle(pcd_init());  // the store answers a second later
+        store.SetBool(LEAF_OPTION_CELL_GSM, !r.gsm);
         DebugOn debug;
-        EXPECT_EQ(Captured([&] { EXPECT_EQ(CheckForModemType(), first); }), "");
+        int again = -1;
+        const std::string trace = Captured([&] { again = CheckForModemType(); });
+        EXPECT_EQ(again, r.remembered ? r.first : (r.gsm ? MODEM_NONE : MODEM_CELL_GSM));
+        EXPECT_EQ(trace.empty(), r.remembered) << trace;
     }
     ForgetModemType();
     store.SetBool(LEAF_OPTION_ANALOG, true);

@@ -9,7 +9,7 @@
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-static const int UNSET = INT_MIN;
+static const int UNSET = INT_MIN + 1;  // the leaf is not written (no row uses this value)
 
 class Watchdog : public LinkFixture {
 protected:
@@ -43,11 +43,23 @@ protected:
     }
 };
 
+// Rows past the fifth: settings that would stop pppd every pass or fail every ping are refused
+// with one line each and replaced (no refresh, a 1000 ms time-out); while the auto-ping is off the
+// time-out is only shown, as it comes.
 TEST_F(Watchdog, settings_come_from_the_store_with_the_timeout_capped_and_converted) {
-    const struct { int refresh, interval, timeout, wantRefresh, wantTimeoutMs; } rows[] = {
-        {UNSET, UNSET, UNSET, 0, 0}, {1, 10, 2, 60, 2000}, {UNSET, 3, 10, 0, 3000},
-        {5, 10, 0, 300, 1}, {UNSET, 30, 5, 0, 5000}, {UNSET, UNSET, 5, 0, 1}};
+    const struct {
+        int refresh, interval, timeout, wantRefresh, wantTimeoutMs;
+        bool refreshRefused, timeoutRefused;
+    } rows[] = {
+        {UNSET, UNSET, UNSET, 0, 0, false, false}, {1, 10, 2, 60, 2000, false, false},
+        {UNSET, 3, 10, 0, 3000, false, false}, {UNSET, 30, 5, 0, 5000, false, false},
+        {UNSET, UNSET, 5, 0, 1, false, false}, {0, -3, -5, 0, -5000, false, false},
+        {35791394, 10, 1, 2147483640, 1000, false, false},
+        {5, 10, 0, 300, 1000, false, true}, {-5, 10, -5, 0, 1000, true, true},
+        {INT_MIN, INT_MAX, INT_MAX, 0, 1000, true, true}, {35791395, 10, UNSET, 0, 1000, true, true},
+        {INT_MAX, 2147483, 2147483, 0, 2147483000, true, false}};
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.refresh);
         TempStore fresh;
         const char* paths[] = {LEAF_REFRESH_INTERVAL, LEAF_AUTO_PING_INTERVAL, LEAF_AUTO_PING_TIMEOUT};
         const int values[] = {row.refresh, row.interval, row.timeout};
@@ -55,14 +67,25 @@ TEST_F(Watchdog, settings_come_from_the_store_with_the_timeout_capped_and_conver
             if (values[i] != UNSET) fresh.SetInt(paths[i], values[i]);
         fresh.SetInt(LEAF_AUTO_PING_RETRIES, 2);
         const int interval = row.interval == UNSET ? 0 : row.interval;
-        Load(interval ? "8.8.8.8" : "");
-        const std::string error = std::string("CFG-HCE: Error while reading ") + LEAF_REFRESH_INTERVAL + ".\n";
-        char want[400];
+        Load(interval > 0 ? "8.8.8.8" : "");
+        char refresh[200] = "", timeout[200] = "", want[800];
+        if (row.refresh == UNSET)
+            snprintf(refresh, sizeof refresh, "CFG-HCE: Error while reading %s.\n", LEAF_REFRESH_INTERVAL);
+        if (row.refreshRefused)
+            snprintf(refresh, sizeof refresh,
+                     "CFG-HCE: %s = %d refused (minutes: 0 for none, or 1 to 35791394); no refresh\n",
+                     LEAF_REFRESH_INTERVAL, row.refresh);
+        if (row.timeoutRefused && row.timeout == UNSET)
+            snprintf(timeout, sizeof timeout, "CFG-HCE: %s could not be read; ping time-out 1000 ms\n",
+                     LEAF_AUTO_PING_TIMEOUT);
+        else if (row.timeoutRefused)
+            snprintf(timeout, sizeof timeout,
+                     "CFG-HCE: %s = %d refused (seconds, 1 to 2147483); ping time-out 1000 ms\n",
+                     LEAF_AUTO_PING_TIMEOUT, row.timeout);
         snprintf(want, sizeof want,
-                 "%sCFG-HCE: connRefreshInterval = %d\n\nHCM:Auto-Ping::Interval = %d\nHCM:Auto-Ping::Retry "
+                 "%sCFG-HCE: connRefreshInterval = %d\n%s\nHCM:Auto-Ping::Interval = %d\nHCM:Auto-Ping::Retry "
                  "count = 2\nHCM:Auto-Ping::Timeout = %d\nHCM:Auto-Ping::IP = %s\n",
-                 row.refresh == UNSET ? error.c_str() : "", row.wantRefresh, interval, row.wantTimeoutMs,
-                 interval ? "8.8.8.8" : "");
+                 refresh, row.wantRefresh, timeout, interval, row.wantTimeoutMs, interval > 0 ? "8.8.8.8" : "");
         EXPECT_EQ(out, want);
     }
 }
@@ -99,6 +122,41 @@ TEST_F(Watchdog, only_an_address_or_host_name_becomes_the_ping_target) {
         EXPECT_NE(fakeos::syslogLines[0].second.find(row.shown), std::string::npos);
         EXPECT_EQ(Count("AutoPingIp " + row.shown), 1u) << out;
         EXPECT_EQ(out.find('\xe6'), std::string::npos);
+    }
+}
+
+TEST_F(Watchdog, an_unreadable_ping_target_is_told_apart_and_nothing_is_checked_while_auto_ping_is_off) {
+    const std::string file = store.dir() + LEAF_AUTO_PING_IP;
+    // status: the read status the message names; 0: no message
+    const struct { int interval; std::string content, shownIp; int status; } rows[] = {
+        {10, "string " + std::string(5000, '1') + "\n", "", CDS_STATUS_BAD_LEAF},
+        {10, std::string("string 8.8\0.8.8\n", 16), "", CDS_STATUS_BAD_LEAF},
+        {10, "ipv4 8.8.8.8\n", "", CDS_STATUS_BAD_LEAF},
+        {10, "", "", CDS_STATUS_NO_LEAF},  // no leaf file at all
+        {0, "string 1.2.3.4; reboot\n", "1.2.3.4; reboot", 0},
+        {-1, "string 12345678901234567890\n", "1234567890123456789", 0},
+        {0, "ipv4 8.8.8.8\n", "", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.content.substr(0, 24));
+        fakeos::Reset();
+        store.SetInt(LEAF_AUTO_PING_INTERVAL, row.interval);
+        store.SetText(LEAF_AUTO_PING_IP, "");  // makes the leaf's folder
+        unlink(file.c_str());
+        if (!row.content.empty()) std::ofstream(file, std::ios::binary) << row.content;
+        CaptureStdout();
+        LoadWatchdogSettings();
+        out = GetCapturedStdout();
+        EXPECT_EQ(watchdogSettings.autoPingInterval, row.status ? 0 : row.interval);
+        EXPECT_EQ(Count("\nHCM:Auto-Ping::IP = " + row.shownIp + "\n"), 1u) << out;
+        EXPECT_EQ(Count("AutoPingIp"), row.status ? 1u : 0u) << out;
+        ASSERT_EQ(fakeos::syslogLines.size(), row.status ? 1u : 0u);
+        if (!row.status) continue;
+        const std::string status = "(status " + std::to_string(row.status) + ")";
+        EXPECT_EQ(Count("[CON_MODEM:HCM] AutoPingIp could not be read " + status + "; auto-ping timer disabled\n"), 1u)
+            << out;
+        EXPECT_EQ(fakeos::syslogLines[0].second, "CON_MODEM:HCM: AutoPingIp unreadable " + status +
+                                                      ". auto-ping timer disabled");
     }
 }
 

@@ -8,7 +8,12 @@
 //   blank, the value: "bool true", "bool false", "int -42", "string 10.1.2.3". A text runs from
 //   after the first blank to the end of the line and may be empty. A final newline is always
 //   written and optional when read.
-// - Writes create missing folders and replace the file atomically (temporary file + rename).
+// - Writes create missing folders and replace the file atomically (temporary file + rename), with
+//   the file and its folder synced before success is reported; a failed write removes the folders
+//   it created. Temporary files are named ".cds-tmp.PID.N"; those of dead writers are removed by
+//   the next write in the same folder.
+// - A leaf is a regular file: anything else under a leaf's name (a FIFO, a device, a symbolic
+//   link, a folder) reads as CDS_STATUS_IO, at once and without opening it for waiting.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +31,7 @@ enum {
     CDS_STATUS_NO_STORE = 4,   // no connection (handle 0 or unknown)
     CDS_STATUS_BAD_VALUE = 5,  // refused: a text with a newline or NUL, an element with no type,
                                // or a path that is not absolute or climbs out of the store
-    CDS_STATUS_IO = 6          // the file could not be read or written
+    CDS_STATUS_IO = 6          // the file could not be read or written, or is no regular file
 };
 
 // Filled by reads, never examined by the daemon.
