@@ -1,6 +1,9 @@
 #!/bin/sh
 # Writes the chat script that pppd's connect command runs against the cellular modem: give up on
 # any refusal, wake the modem, dial the packet data context and wait for the carrier.
+# The first AT is sent twice when its OK does not come: bytes left on the line by the pppd that
+# just hung up (its last LCP frames, echoed by the modem) run into the first command line, which
+# the modem then ignores; the second AT starts on a clean line.
 # The script lands next to this file (/etc/ppp on the box).
 set -e
 dir=$(cd "$(dirname "$0")" && pwd)
@@ -11,9 +14,10 @@ ABORT 'ERROR'
 ABORT 'BUSY'
 ABORT 'NO DIALTONE'
 ABORT 'NO ANSWER'
-TIMEOUT 10
+TIMEOUT 3
 '' AT
-OK ATD*99***3#
+OK-AT-OK ATD*99***3#
+TIMEOUT 10
 CONNECT ''
 CHAT
 mv "$script.tmp" "$script"
