@@ -32,7 +32,7 @@ struct analog_cmd_t {
 };
 
 enum { ANALOG_CMD_COUNT = 4, RINGS_CMD = 3, RINGS_DIGIT_POS = 5 };
-enum { RINGS_MIN = 1, RINGS_MAX = 9, RINGS_SAFE = 2 };
+enum { RINGS_MIN = 0, RINGS_MAX = 9, RINGS_SAFE = 2 };
 
 // Reset to the stored profile, echo off, numeric results, answer after N rings. The first two
 // replies still carry the echo, since echo is on while those commands arrive; from ATV0 on the
@@ -121,12 +121,13 @@ int ReadFromModem(int fd, unsigned int timeout, char* buffer, int* count, short 
     return READ_OK;
 }
 
-// The number of rings after which the modem answers, from the store. Outside 1 to 9 the modem
-// would never answer (ATS0=0), or be sent a character that is no digit and refuse the command
-// while the set-up still reports success; an unreadable leaf counted as 0. Such a value is
-// refused with one line and the modem answers after RINGS_SAFE rings: a single ring burst
-// (line noise, a test ring) is not answered, and the caller's number, sent between the first and
-// the second ring, has arrived before the modem picks up.
+// The number of rings after which the modem answers, from the store; 0 is auto-answer off, the
+// owner's way of switching dial-in off. Above 9 or below 0 the modem would be sent a character
+// that is no digit and refuse the command while the set-up still reports success; an unreadable
+// leaf gave whatever its conversion yields. Such a value is refused with one line and the modem
+// answers after RINGS_SAFE rings: a single ring burst (line noise, a test ring) is not answered,
+// and the caller's number, sent between the first and the second ring, has arrived before the
+// modem picks up.
 static int ReadRingsToAnswer() {
     leafpath = LEAF_ANALOG_RINGS_TO_ANSWER;
     retCode = CDS_STATUS_OK;

@@ -28,7 +28,7 @@ while IFS='|' read -r reply rings sent commands s0; do
     assert_eq "$commands" "$(e2e_commands data | tr '\n' ' ')" "commands heard ($reply)"
     assert_eq "$s0" "$(e2e_sim_status s0)" "rings the modem answers after ($reply)"
     refused=""
-    [ "$rings" = "$sent" ] || refused="CFG-SMM: *** $RINGS_LEAF = $rings refused (rings, 1 to 9); answering after 2 rings |
+    [ "$rings" = "$sent" ] || refused="CFG-SMM: *** $RINGS_LEAF = $rings refused (rings, 0 to 9); answering after 2 rings |
 "
     assert_eq "CFG-HWR: Successfully sent RESET request to Modem.|
 ${refused}CFG-SMM: Normal num of rings : 0x3$sent |
@@ -44,6 +44,6 @@ $(e2e_leaf /U6F/UpdateRegister/ResetAnalogModem/Value)" \
         "cellular configured leaf, modem type leaf, reset request ($reply)"
 done <<'EOF'
 normal|3|3|ATZ0 ATE0 ATV0 ATS0=3 |3
-normal|0|2|ATZ0 ATE0 ATV0 ATS0=2 |2
+normal|12|2|ATZ0 ATE0 ATV0 ATS0=2 |2
 short|5|5|ATZ0 |0
 EOF

@@ -65,18 +65,17 @@ TEST(Analog, each_reply_is_compared_over_the_bytes_received_and_never_retried) {
     }
 }
 
-// 1 to 9 rings are sent as their digit; anything else, an unreadable leaf included, is refused
-// with one line and the modem answers after 2 rings.
-TEST(Analog, rings_outside_one_to_nine_are_refused_and_two_are_used) {
+// 0 to 9 rings are sent as their digit (0: auto-answer off); anything else, an unreadable leaf
+// included, is refused with one line and the modem answers after 2 rings.
+TEST(Analog, rings_outside_zero_to_nine_are_refused_and_two_are_used) {
     const std::string refused = "\nCFG-SMM: *** " LEAF_ANALOG_RINGS_TO_ANSWER;
     const struct { const char* leaf; char digit; std::string line; } rows[] = {
-        {"int 3", '3', ""}, {"int 1", '1', ""}, {"int 9", '9', ""},
-        {"int 0", '2', refused + " = 0 refused (rings, 1 to 9); answering after 2 rings "},
-        {"int 10", '2', refused + " = 10 refused (rings, 1 to 9); answering after 2 rings "},
-        {"int 256", '2', refused + " = 256 refused (rings, 1 to 9); answering after 2 rings "},
-        {"int -1", '2', refused + " = -1 refused (rings, 1 to 9); answering after 2 rings "},
-        {"int 2147483647", '2', refused + " = 2147483647 refused (rings, 1 to 9); answering after 2 rings "},
-        {"int -2147483648", '2', refused + " = -2147483648 refused (rings, 1 to 9); answering after 2 rings "},
+        {"int 3", '3', ""}, {"int 0", '0', ""}, {"int 9", '9', ""},
+        {"int 10", '2', refused + " = 10 refused (rings, 0 to 9); answering after 2 rings "},
+        {"int 256", '2', refused + " = 256 refused (rings, 0 to 9); answering after 2 rings "},
+        {"int -1", '2', refused + " = -1 refused (rings, 0 to 9); answering after 2 rings "},
+        {"int 2147483647", '2', refused + " = 2147483647 refused (rings, 0 to 9); answering after 2 rings "},
+        {"int -2147483648", '2', refused + " = -2147483648 refused (rings, 0 to 9); answering after 2 rings "},
         {"rings 3", '2', refused + " could not be read; answering after 2 rings "},
     };
     TempStore store;
