@@ -27,19 +27,24 @@ static const char kRule49Eq[] = "===============================================
 static const char kRule50Eq[] = "==================================================";
 static const char kRule51Eq[] = "===================================================";
 
-// Low 32 bits of globalSec at the end of the last power request; 0 means none was made.
+// The end of the last power request. The spacing is measured on the monotonic clock: the wall
+// clock is set (NTP, GPS) at boot, just when the start-up power-cycles the modem, and a step
+// between the power-off and the power-on would skip the spacing or cost a full wait. The wall
+// clock's low 32 bits are kept only for the trace.
+static bool powerRequested = false;
+static time_t lastPowerRequestMonotonic = 0;
 static int32_t lastPowerRequestSec = 0;
 
 void ForgetLastPowerRequest() {
+    powerRequested = false;
+    lastPowerRequestMonotonic = 0;
     lastPowerRequestSec = 0;
 }
 
-// Taken modulo 2^32 like the stored time itself: from 2038 on the low 32 bits of the clock are
-// negative, and a 64-bit difference against them would be about 2^32, losing the spacing. With no
-// request made yet there is nothing to wait for, whatever the clock says.
+// With no request made yet there is nothing to wait for.
 static int64_t SecondsSinceLastPowerRequest() {
-    if (lastPowerRequestSec == 0) return globalSec;
-    return SecondsBetween(lastPowerRequestSec, LowClockSeconds(globalSec));
+    if (!powerRequested) return INT64_MAX;
+    return static_cast<int64_t>(OsMonotonicSeconds()) - lastPowerRequestMonotonic;
 }
 
 // What a poll of a request leaf found.
@@ -58,15 +63,19 @@ static int ReadRequestLeaf(const char* path) {
     return value.to_bool() ? REQUEST_PENDING : REQUEST_CLEARED;
 }
 
-// Polls a request leaf until the service has set it false. A read that fails ends the poll: the
-// old false of a leaf we cannot see is no acknowledgement.
-static int PollRequestLeaf(const char* path) {
+// Polls a request leaf until the service has set it false. In a busy check a read that fails
+// ends the poll: a leaf we cannot see holds nothing back, and the write then tells. While our own
+// request is being confirmed a failed read is only a store that did not answer this time: the
+// request stays pending and the poll goes on, so a service that acted is still seen to have
+// acted. The result tells whether the last read failed.
+static int PollRequestLeaf(const char* path, bool confirming) {
+    int found = REQUEST_PENDING;
     for (int i = 0; i < kRequestPolls; i++) {
-        int found = ReadRequestLeaf(path);
-        if (found != REQUEST_PENDING) return found;
+        found = ReadRequestLeaf(path);
+        if (found == REQUEST_CLEARED || (found == REQUEST_UNREADABLE && !confirming)) return found;
         OsUsleep(kRequestPollUs);
     }
-    return REQUEST_PENDING;
+    return found;
 }
 
 // Writes true to a request leaf. Returns 1 when the store took it.
@@ -97,7 +106,7 @@ static int ResetAnalogModem() {
                LEAF_RESET_ANALOG_MODEM, lastCallResult, static_cast<int>(lastCallStatus));
         return 0;
     }
-    int found = PollRequestLeaf(LEAF_RESET_ANALOG_MODEM);
+    int found = PollRequestLeaf(LEAF_RESET_ANALOG_MODEM, true);
     if (found == REQUEST_UNREADABLE) {
         printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request unconfirmed, %s could not be "
                "read (call %d, status %d). ",
@@ -164,7 +173,6 @@ int SetCellModemPower(int on) {
     }
     fflush(stdout);
 
-    // A clock set back gives a negative difference and so the full wait.
     for (int i = 0; i < kPowerSpacingMaxWaits; i++) {
         GetSystemTime();
         if (SecondsSinceLastPowerRequest() >= kPowerSpacingSec) break;
@@ -175,11 +183,11 @@ int SetCellModemPower(int on) {
     // A request still pending in either direction means the service is busy: we then only
     // watch whether our direction's leaf clears. A busy check that cannot read its leaf does not
     // hold the request back; the write and the confirmation then tell.
-    bool onIdle = PollRequestLeaf(LEAF_CELL_MODEM_ON) != REQUEST_PENDING;
+    bool onIdle = PollRequestLeaf(LEAF_CELL_MODEM_ON, false) != REQUEST_PENDING;
     if (onIdle && vexDebug) printf("\nCFG-PWR: not busy with Power On command ");
     bool offIdle = false;
     if (onIdle) {
-        offIdle = PollRequestLeaf(LEAF_CELL_MODEM_OFF) != REQUEST_PENDING;
+        offIdle = PollRequestLeaf(LEAF_CELL_MODEM_OFF, false) != REQUEST_PENDING;
         if (offIdle && vexDebug) printf("\nCFG-PWR: not busy with Power Off command ");
     }
     const char* requestLeaf = (on == 1) ? LEAF_CELL_MODEM_ON : LEAF_CELL_MODEM_OFF;
@@ -196,7 +204,7 @@ int SetCellModemPower(int on) {
         printf("\nCFG-PWR: *** ERROR: Power set %d request not written to %s (call %d, status %d) ",
                on, requestLeaf, lastCallResult, static_cast<int>(lastCallStatus));
     } else {
-        found = PollRequestLeaf(requestLeaf);
+        found = PollRequestLeaf(requestLeaf, true);
         if (found == REQUEST_UNREADABLE) {
             printf("\nCFG-PWR: *** ERROR: Power set %d request unconfirmed, %s could not be read "
                    "(call %d, status %d) ",
@@ -210,6 +218,8 @@ int SetCellModemPower(int on) {
 
     GetSystemTime();
     lastPowerRequestSec = LowClockSeconds(globalSec);
+    lastPowerRequestMonotonic = OsMonotonicSeconds();
+    powerRequested = true;
 
     if (!acknowledged) {
         if (vexDebug) puts("\nCFG-PWR: Failed to send Power change request to Modem.");
