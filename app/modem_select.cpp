@@ -18,8 +18,8 @@ int rememberedType = NOT_REMEMBERED;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // An option leaf that could not be read (no store yet, a missing or garbled leaf) counts as not
-// set, and marks the detection as failed: its result is then not remembered, so that the next
-// caller asks a store that may answer by then instead of living with "none" for ever.
+// set, and marks the detection as failed: a "none" found that way is then not remembered, so that
+// the next caller asks a store that may answer by then instead of living with "none" for ever.
 bool ReadOption(const char* path, bool* failed) {
     toolkit::CElement element;
     api_status_t status = CDS_STATUS_OK;
@@ -95,7 +95,7 @@ int CheckForModemType() {
         if (vexDebug) printf("\n\nCFG-CFM: Cell VeriSon flag set **** BAD SPELLING! ****");
         type = MODEM_CELL_VERIZON;
     }
-    if (!failed) rememberedType = type;
+    if (type != MODEM_NONE || !failed) rememberedType = type;
     fflush(stdout);
     return type;
 }

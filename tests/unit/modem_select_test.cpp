@@ -118,15 +118,16 @@ TEST(ModemType, first_option_leaf_that_reads_true_decides) {
     ForgetModemType();
 }
 
-// A result is remembered only when every option leaf it looked at could be read: a store that
-// is not there yet (a start with -reset) or a garbled leaf gives a result that is asked again.
-TEST(ModemType, cellular_and_none_are_remembered_but_analog_and_failed_reads_are_read_again) {
+// A cellular result is remembered however the leaves before it read; a "none" only when every
+// option leaf could be read: a store that is not there yet (a start with -reset) or a garbled
+// leaf gives a "none" that is asked again.
+TEST(ModemType, cellular_and_none_are_remembered_but_analog_and_a_none_from_failed_reads_are_read_again) {
     const char* const options[] = {LEAF_OPTION_ANALOG, LEAF_OPTION_CELL_GSM, LEAF_OPTION_CELL_SPRINT,
                                    LEAF_OPTION_CELL_VERIZON, LEAF_OPTION_CELL_VERISON};
     enum Fault { NONE, DETACHED, GARBLED_ANALOG, MISSING_VERISON };
     const struct { bool gsm; Fault fault; int first; bool remembered; } rows[] = {
         {true, NONE, MODEM_CELL_GSM, true}, {false, NONE, MODEM_NONE, true},
-        {true, DETACHED, MODEM_NONE, false}, {true, GARBLED_ANALOG, MODEM_CELL_GSM, false},
+        {true, DETACHED, MODEM_NONE, false}, {true, GARBLED_ANALOG, MODEM_CELL_GSM, true},
         {false, MISSING_VERISON, MODEM_NONE, false},
     };
     TempStore store;
