@@ -43,7 +43,8 @@ int OpenModemPort(MODEM_PORT_TYPE type) {
     char path[ROOTED_PATH_MAX];
     RootedPath(device, path, sizeof path);
     // Non-blocking so that an open never waits on modem control lines; ConfigModemPort clears it.
-    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Close-on-exec: pppd and fping, started through the shell, must not hold the port.
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         printf(kOpenFailedFmt, label);
         return -1;

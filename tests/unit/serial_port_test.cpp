@@ -38,10 +38,11 @@ void NoteSignal(int) {}
 
 }  // namespace
 
-TEST(SerialPort, opens_each_role_under_the_root_nonblocking_and_says_which_one_failed) {
+TEST(SerialPort, opens_each_role_under_the_root_nonblocking_closed_on_exec_and_says_which_one_failed) {
     for (MODEM_PORT_TYPE type : {CELL_DATA_PORT, CELL_AUX_PORT}) {
         OpenPort port(type);
         ASSERT_GE(port.fd, 0) << type;
+        EXPECT_TRUE(fcntl(port.fd, F_GETFD) & FD_CLOEXEC);  // pppd and fping must not hold it
         EXPECT_TRUE(fcntl(port.fd, F_GETFL) & O_NONBLOCK);
         port.peer.Send("x");  // it is the line the peer plays on
         char c = 0;
@@ -75,6 +76,7 @@ TEST(SerialPort, config_sets_raw_8n1_at_the_speed_drops_waiting_input_and_blocks
         EXPECT_EQ(tio.c_cc[VMIN], 0);
         EXPECT_EQ(tio.c_cc[VTIME], 10);
         EXPECT_FALSE(fcntl(port.fd, F_GETFL) & O_NONBLOCK);
+        EXPECT_TRUE(fcntl(port.fd, F_GETFD) & FD_CLOEXEC);
     }
     EXPECT_EQ(ConfigModemPort(-1, B115200), NOT_OK);
 }
