@@ -1,7 +1,9 @@
 // The real side of the operating-system seam: straight calls into the C library.
 #include "base/os_seam.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -24,6 +26,19 @@ time_t OsMonotonicSeconds() {
 }
 int OsSystem(const char* command) { return system(command); }
 int OsKill(pid_t pid, int sig) { return kill(pid, sig); }
+int OsProcessName(pid_t pid, char* name, size_t size) {
+    char path[40];
+    snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+    if (size == 0) return -1;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ssize_t got = read(fd, name, size - 1);
+    close(fd);
+    if (got <= 0) return -1;
+    if (name[got - 1] == '\n') got--;
+    name[got] = '\0';
+    return 0;
+}
 void OsOpenlog(const char* ident, int option, int facility) { openlog(ident, option, facility); }
 void OsSyslog(int priority, const char* text) { syslog(priority, "%s", text); }
 void OsExit(int status) { exit(status); }

@@ -9,6 +9,8 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/os_seam.h"
@@ -23,6 +25,8 @@ static const char PPP1_PID_FILE[] = "/var/run/ppp1.pid";
 
 // pppd writes the pid as decimal text and a newline; ten digits hold any pid.
 enum { PID_TEXT_MAX = 10 };
+// The kernel keeps at most 15 characters of a process's name.
+enum { PROCESS_NAME_MAX = 15 };
 
 int StartPPPDataConnection() {
     char pppd[ROOTED_PATH_MAX];
@@ -52,22 +56,42 @@ static int LeadingNumber(const char* text) {
     return static_cast<int>(n);
 }
 
+// pppd writes its pid file as a regular file. Anything else under that name (a FIFO, a device, a
+// folder) is not read: a FIFO's read would wait for a writer and a device's open acts on the line.
+// Not blocking and close-on-exec, so that neither a stray FIFO nor the shell's children get hold
+// of the daemon.
+static int OpenPidFile(const char* path) {
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return -2;
+    }
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -2;
+    }
+    return fd;
+}
+
 int GetCellModemPPPDataInterfacePid() {
     char path[ROOTED_PATH_MAX];
     char text[PID_TEXT_MAX + 1];
 
     RootedPath(PPP1_PID_FILE, path, sizeof path);
-    int fd = open(path, O_RDONLY);
-    if (fd < 0) {
+    int fd = OpenPidFile(path);
+    if (fd == -1) {
         printf("\nGetCellModemPPPDataInterfacePid: Unable to open %s path. errno = %d\n", path, errno);
         return -1;
     }
-    ssize_t got = read(fd, text, PID_TEXT_MAX);
+    ssize_t got = fd < 0 ? -1 : read(fd, text, PID_TEXT_MAX);
     if (got < 0) {
         int err = errno;
         printf("\nGetCellModemPPPDataInterfacePid: Unable to read from %s path. errno = %d\n", path,
                err);
-        close(fd);
+        if (fd >= 0) close(fd);
         return -1;
     }
     close(fd);
@@ -75,10 +99,25 @@ int GetCellModemPPPDataInterfacePid() {
     return LeadingNumber(text);
 }
 
+// A pid file outlives a pppd that was killed outright, and pids wrap within days on a box that
+// starts fping every few seconds: the pid may name another program by now. Only a process the
+// kernel names pppd is taken for pppd; any other is "pppd not running" and is never signalled,
+// so the watchdog starts a new pppd, which writes its own pid into the file.
+static bool IsPppd(int pid) {
+    char name[PROCESS_NAME_MAX + 1];
+    if (OsProcessName(static_cast<pid_t>(pid), name, sizeof name) != 0) return false;
+    if (strcmp(name, "pppd") == 0) return true;
+    for (char* c = name; *c; c++) {
+        if (*c < ' ' || *c > '~' || *c == '"') *c = '?';
+    }
+    printf("\nSignalPppd: pid %d is \"%s\", not pppd: pppd not running, no signal sent\n", pid, name);
+    return false;
+}
+
 // A pid of 0 or less would signal a process group or every process we may signal: never send it.
 static int SignalPppd(int sig) {
     int pid = GetCellModemPPPDataInterfacePid();
-    if (pid <= 0) return -1;
+    if (pid <= 0 || !IsPppd(pid)) return -1;
     return OsKill(static_cast<pid_t>(pid), sig);
 }
 

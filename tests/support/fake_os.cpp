@@ -2,6 +2,7 @@
 #include "fake_os.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ std::vector<std::string> commands;
 std::function<int(const char*)> systemHook;
 std::vector<std::pair<pid_t, int>> kills;
 std::function<int(pid_t, int)> killHook;
+std::function<std::string(pid_t)> processNameHook;
 std::vector<std::pair<int, std::string>> syslogLines;
 std::vector<int> openlogOptions;
 
@@ -29,6 +31,7 @@ void Reset(int64_t startSec) {
     systemHook = nullptr;
     kills.clear();
     killHook = nullptr;
+    processNameHook = nullptr;
     syslogLines.clear();
     openlogOptions.clear();
 }
@@ -79,6 +82,13 @@ int OsKill(pid_t pid, int sig) {
     if (fakeos::killHook) return fakeos::killHook(pid, sig);
     errno = ESRCH;
     return -1;
+}
+
+int OsProcessName(pid_t pid, char* name, size_t size) {
+    const std::string found = fakeos::processNameHook ? fakeos::processNameHook(pid) : "pppd";
+    if (found.empty() || size == 0) return -1;
+    snprintf(name, size, "%s", found.c_str());
+    return 0;
 }
 
 void OsOpenlog(const char*, int option, int) { fakeos::openlogOptions.push_back(option); }

@@ -1,6 +1,6 @@
 // The test side of the operating-system seam: a clock that jumps instead of sleeping, recorded
-// shell commands and signals with scripted results, recorded syslog lines, and exit as an
-// exception, so that never-returning code can be driven pass by pass.
+// shell commands and signals with scripted results, scripted process names, recorded syslog
+// lines, and exit as an exception, so that never-returning code can be driven pass by pass.
 #pragma once
 
 #include <sys/types.h>
@@ -44,6 +44,10 @@ extern std::function<int(const char*)> systemHook;
 // Every signal sent, and the hook that gives kill's result (default -1 with ESRCH).
 extern std::vector<std::pair<pid_t, int>> kills;
 extern std::function<int(pid_t, int)> killHook;
+
+// The name of the process behind a pid (its /proc comm); "" means no such process. Default:
+// every pid is pppd.
+extern std::function<std::string(pid_t)> processNameHook;
 
 // syslog lines (priority, text) and openlog calls' option words.
 extern std::vector<std::pair<int, std::string>> syslogLines;
