@@ -2,6 +2,28 @@
 // order and destroyed in reverse: the store connection is closed last, at process exit.
 #include "base/globals.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+int OpenStandardDescriptors() {
+    int opened = 0;
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, as those below it are open by now. Left open
+        // across exec: the shell's children expect their standard descriptors too.
+        int got = open("/dev/null", O_RDWR | O_NOCTTY);
+        if (got < 0) return opened;
+        if (got != fd) {
+            dup2(got, fd);
+            close(got);
+        }
+        opened++;
+    }
+    return opened;
+}
+
+static const int standardDescriptorsOpened = OpenStandardDescriptors();
 toolkit::CCds api(pcd_init());
 std::string leafpath;
 toolkit::CElement value;

@@ -30,6 +30,12 @@ enum { WHITELIST_ENTRIES = 6 };
 // The receive buffer handed to every modem exchange: 2000 received bytes and a terminator.
 enum { RX_BUF_SIZE = 2001 };
 
+// Opens /dev/null on each of the descriptors 0 to 2 that is not open, and returns how many it
+// opened. Run by static initialisation before the store connection opens: a supervisor that
+// starts the daemon with standard input closed would otherwise hand descriptor 0 to the first
+// port the daemon opens, which the configuration sequence reads as "port closed".
+int OpenStandardDescriptors();
+
 // The store connection, opened by static initialisation (handle 0 when that failed).
 extern toolkit::CCds api;
 // The shared single-leaf read: callers set leafpath, then get_leaf(leafpath, retCode, value,

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -58,6 +60,33 @@ TEST(SerialPort, opens_each_role_under_the_root_nonblocking_closed_on_exec_and_s
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   std::string("\nCFG-OMP: OpenModemPort: Failed to open modem serial port ") + row.second + ".\n");
     }
+}
+
+// Started with standard input and error closed, the daemon fills them with /dev/null before it
+// opens anything, so no port is ever descriptor 0 to 2. Run in a child, whose descriptors are its own.
+TEST(SerialPort, closed_standard_descriptors_are_filled_so_no_port_takes_one) {
+    TempRoot root;
+    PtyPeer peer;
+    peer.LinkAt(root.dir(), "ttyPSC3");
+    struct stat null;
+    ASSERT_EQ(stat("/dev/null", &null), 0);
+    fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        close(0), close(2);
+        int faults = OpenStandardDescriptors() == 2 ? 0 : 1;
+        for (int fd = 0; fd <= 2; fd++) {
+            struct stat st;
+            if (fd != 1 && (fstat(fd, &st) != 0 || st.st_rdev != null.st_rdev)) faults |= 2;
+        }
+        if (OpenStandardDescriptors() != 0) faults |= 4;
+        if (OpenModemPort(CELL_AUX_PORT) <= 2) faults |= 8;
+        _exit(faults);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(SerialPort, config_sets_raw_8n1_at_the_speed_drops_waiting_input_and_blocks) {
