@@ -45,6 +45,14 @@ void LeaveFakeClock(char** argv) {
     unsetenv("FAKETIME_SHARED");
     unsetenv("FAKETIME_DONT_RESET");
     unsetenv("FAKETIME_NO_CACHE");
+    // Started again under the program's own file name, not /proc/self/exe: the kernel names a
+    // process after the file it was started from, and the daemon takes only a "pppd" for pppd.
+    char exe[512];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        exe[n] = '\0';
+        execv(exe, argv);
+    }
     execv("/proc/self/exe", argv);
     fprintf(stderr, "%s: cannot restart without the fake clock: %s\n", argv[0], strerror(errno));
 }
