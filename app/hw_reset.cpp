@@ -108,10 +108,10 @@ static int ResetAnalogModem() {
     }
     int found = PollRequestLeaf(LEAF_RESET_ANALOG_MODEM, true);
     if (found == REQUEST_UNREADABLE) {
+        // The poll ran out with the store not answering: say so before the usual failure line.
         printf("\n\nCFG-HWR: *** ERROR: linkwarden: RESET request unconfirmed, %s could not be "
                "read (call %d, status %d). ",
                LEAF_RESET_ANALOG_MODEM, lastCallResult, static_cast<int>(lastCallStatus));
-        return 0;
     }
     if (found != REQUEST_CLEARED) {
         printf(
