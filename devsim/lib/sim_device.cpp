@@ -9,6 +9,7 @@
 #include <pty.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <termios.h>
@@ -389,6 +390,11 @@ void SimDevice::Impl::WatchHangUp(bool closed, int64_t nowMs) {
         EndCall(false, nowMs);
         ClearDataLine();
     }
+    // The last close of a serial port gives it back its plain line discipline. The simulator's
+    // own hold on the slave keeps that close from being the last, so a pppd killed outright would
+    // leave its PPP discipline behind, and every write of the next chat would be refused.
+    int plain = N_TTY;
+    if (closed && p.slave >= 0) ioctl(p.slave, TIOCSETD, &plain);
 }
 
 // Moves the call's bytes between the data port and the network side.
