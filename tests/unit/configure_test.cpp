@@ -9,13 +9,16 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "base/globals.h"
 #include "app/hw_reset.h"
+#include "app/linkwarden.h"
 #include "app/modem_select.h"
 #include "configure/configure_modem.h"
 #include "devsim/sim_device.h"
 #include "fake_os.h"
+#include "pty_peer.h"
 #include "store/leaves.h"
 #include "temp_store.h"
 
@@ -31,6 +34,8 @@ protected:
     devsim::SimDevice sim{root.dir()};
     int portFd = -1, aliveFromCheck = 1, checks = 0, pppdStarts = 0;
     bool loseRateAfterSave = false;  // the modem drops to 19200 after its first AT&W
+    std::unique_ptr<PtyPeer> deadLine;
+    std::vector<size_t> acknowledged;  // per request the power service acted on: sleeps until then
     char rxBuf[RX_BUF_SIZE] = {};
     std::string out;
 
@@ -48,16 +53,22 @@ protected:
         ForgetModemType();
         ForgetLastPowerRequest();
         vexDebug = 1;
-        store.SetBool(type == "cell" ? LEAF_OPTION_CELL_GSM : LEAF_OPTION_ANALOG, true);
-        Sim("type " + type);  // factory settings
+        store.SetBool(LEAF_OPTION_CELL_GSM, type == "cell");
+        store.SetBool(LEAF_OPTION_ANALOG, type == "analog");
+        Sim(type == "analog" ? "type analog" : "type cell");  // factory settings
         Sim("garbage on");    // a probe at the wrong rate hears noise, not silence
         sim.ClearLog();
         unlink(root.Path("/var/run/ppp1.pid").c_str());
         portFd = -1, checks = 0, pppdStarts = 0, loseRateAfterSave = false;
+        acknowledged.clear();
+        deadLine.reset();
         fakeos::onSleep = [this](int64_t) {
-            for (const char* leaf : {LEAF_CELL_MODEM_OFF, LEAF_CELL_MODEM_ON}) {
+            if (deadLine) deadLine->Drain(0), deadLine->Send("\xfc");  // one byte: no answer
+            for (const char* leaf : {LEAF_CELL_MODEM_OFF, LEAF_CELL_MODEM_ON, LEAF_RESET_ANALOG_MODEM}) {
                 if (!store.GetBool(leaf)) continue;
-                sim.Control(leaf == std::string(LEAF_CELL_MODEM_ON) ? "power on" : "power off");
+                acknowledged.push_back(fakeos::sleepsUs.size());
+                if (leaf != std::string(LEAF_RESET_ANALOG_MODEM))
+                    sim.Control(leaf == std::string(LEAF_CELL_MODEM_ON) ? "power on" : "power off");
                 store.SetBool(leaf, false);
             }
             if (loseRateAfterSave && Sent("AT&W")) loseRateAfterSave = false, sim.Control("rate 19200");
@@ -154,21 +165,6 @@ TEST_F(ConfigureTest, a_modem_refusing_ping_answers_still_gets_its_type_leaf_and
     EXPECT_EQ(pppdStarts, 1);
 }
 
-TEST_F(ConfigureTest, pppd_that_never_runs_ends_the_process_with_status_1) {
-    aliveFromCheck = 1000;
-    int status = -1;
-    try {
-        Run(8, MODEM_CELL_GSM);
-    } catch (const fakeos::ExitCalled& e) {
-        status = e.status;
-    }
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(out.substr(out.size() - 41), "\nCFG-HCE: PPP1 connection not up. Exiting");
-    EXPECT_EQ(checks, 11);
-    EXPECT_EQ(portFd, 0);
-    EXPECT_FALSE(store.Has(LEAF_CELL_IP_ADDR));
-}
-
 TEST_F(ConfigureTest, a_link_seen_only_at_the_last_look_starts_pppd_again) {
     for (const auto& r : {std::make_pair(10, 1), std::make_pair(11, 2)}) {  // the tenth check still counts
         Fresh("cell");
@@ -196,6 +192,78 @@ TEST_F(ConfigureTest, a_modem_type_of_0_skips_the_rate_attempts_and_goes_to_the_
     EXPECT_EQ(pppdStarts, 1);
     EXPECT_EQ(portFd, 0);
     EXPECT_TRUE(Printed("\nCFG-CFG: Successfully brought up PPP connection"));
+}
+
+// Whole starts: main's own waits after the reset (2 s, and 3 s more before an analog modem is
+// configured) and the status each way a start ends with. The waits are the sleeps that follow the
+// power service's acknowledgement of main's reset (a cellular modem's power-up settle first).
+TEST_F(ConfigureTest, a_start_waits_after_the_reset_and_ends_with_the_status_of_its_outcome) {
+    enum Fault { NONE, NO_STORE, DEAD_LINE };  // DEAD_LINE: the data port takes commands, answers nothing
+    const struct {
+        const char* what; std::vector<std::string> args; const char* type; Fault fault; int status;
+        int resetAck, pppdChecks; std::vector<int64_t> afterReset; std::vector<std::string> printed, absent;
+    } rows[] = {
+        {"analog", {}, "analog", NONE, 0, 0, 0, {2 * kSec, 3 * kSec},
+         {"\nCFG-MAIN: Analog modem configured OK, start binary communication over Modem. "}, {}},
+        {"cellular, pppd never runs", {}, "cell", NONE, 1, 1, 11, {60 * kSec, 2 * kSec, 10 * kSec},
+         {"\nCFG-HCE: PPP1 connection not up. Exiting"}, {"EXIT linkwarden"}},
+        {"cellular, never answering", {}, "cell", DEAD_LINE, 0, 1, 0, {60 * kSec, 2 * kSec, 10 * kSec},
+         {"\nCFG-CFG: *** cell failed all configuration attempts (3), exit ",
+          "\nCFG-MAIN: ConfigureModem retval: 0\n\n**************************************"
+          "\n CFG-MAIN: ConfigureModem FAILED, Exit \n*****************************************\n"
+          "\n\n-----------------------------\n CFG-MAIN: EXIT linkwarden \n------------------------------\n"},
+         {}},
+        {"no modem, -vd after an invalid -ip", {"-ip10.1.2.3/24", "-vd"}, "none", NONE, 0, -1, 0, {},
+         {"\nCFG-MAIN: 0) grabbed IP: \"\"  Mask: \"24\" ", "\nCFG-CFM: No Analog modem leaf set ",
+          "\n  CFG-MAIN: NO modem is installed, exit linkwarden. "},
+         {"Invalid addr"}},
+        {"no store", {"-vd"}, "cell", NO_STORE, 0, -1, 0, {}, {"\nlinkWarden: initialize CDS connection. "},
+         {"Determine any installed modem type"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Fresh(r.type);
+        vexDebug = 0;
+        aliveFromCheck = 1000;
+        if (r.fault == NO_STORE) {
+            api.set_handle(0);
+            setenv("CDS_STORE", (store.dir() + "/gone").c_str(), 1);
+        }
+        if (r.fault == DEAD_LINE) {
+            configAttemptLimit = 3;
+            deadLine.reset(new PtyPeer);
+            ASSERT_TRUE(deadLine->LinkAt(root.dir(), "ttyPSC7"));
+        }
+        std::vector<std::string> args = {"linkwarden"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        int status = -1;
+        testing::internal::CaptureStdout();
+        try {
+            status = RunLinkwarden(static_cast<int>(argv.size()), argv.data());
+        } catch (const fakeos::ExitCalled& e) {
+            status = e.status;
+        }
+        fflush(stdout);
+        out = testing::internal::GetCapturedStdout();
+        configAttemptLimit = 50000;
+        setenv("CDS_STORE", store.dir().c_str(), 1);
+        if (!api.handle()) api.set_handle(pcd_init());
+        EXPECT_EQ(status, r.status);
+        EXPECT_EQ(checks, r.pppdChecks);
+        EXPECT_FALSE(store.Has(LEAF_CELL_IP_ADDR));
+        if (r.resetAck >= 0) {
+            ASSERT_GT(acknowledged.size(), static_cast<size_t>(r.resetAck));
+            auto from = fakeos::sleepsUs.begin() + acknowledged[r.resetAck];
+            ASSERT_GE(fakeos::sleepsUs.end() - from, static_cast<long>(r.afterReset.size()));
+            EXPECT_EQ(std::vector<int64_t>(from, from + r.afterReset.size()), r.afterReset);
+        } else {
+            EXPECT_TRUE(fakeos::sleepsUs.empty());
+        }
+        for (const std::string& line : r.printed) EXPECT_TRUE(Printed(line)) << line;
+        for (const std::string& line : r.absent) EXPECT_FALSE(Printed(line)) << line;
+    }
 }
 
 }  // namespace
