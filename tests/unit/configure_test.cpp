@@ -178,27 +178,11 @@ TEST_F(ConfigureTest, a_link_seen_only_at_the_last_look_starts_pppd_again) {
     }
 }
 
-// Type 0 is no cellular kind, so no old pppd is stopped and no rate is detected, but it is not
-// analog either: its type leaf is written and the PPP stage follows, at the configured rate.
-TEST_F(ConfigureTest, a_modem_type_of_0_skips_the_rate_attempts_and_goes_to_the_ppp_stage) {
-    EXPECT_EQ(Run(8, MODEM_NONE), OK) << out;
-    EXPECT_EQ(store.GetInt(LEAF_CELL_MODEM_TYPE), MODEM_NONE);
-    EXPECT_TRUE(store.Has(LEAF_CELL_MODEM_TYPE));
-    EXPECT_FALSE(Printed("Attempt 0 out of") || Printed("enable ping code"));
-    EXPECT_EQ(Sent("ATZ0") + Sent("AT#ICMP=2"), 0);
-    for (const char* cmd : {"AT+CMEE=2", "ATE1", "AT#PORTCFG=3"}) EXPECT_EQ(Sent(cmd), 1) << cmd;
-    EXPECT_NE(fakeos::sleepsUs.front(), 10 * kSec) << "no old pppd to wait for";
-    EXPECT_EQ(Sleeps(20 * kSec), 1);
-    EXPECT_EQ(pppdStarts, 1);
-    EXPECT_EQ(portFd, 0);
-    EXPECT_TRUE(Printed("\nCFG-CFG: Successfully brought up PPP connection"));
-}
-
 // Whole starts: main's own waits after the reset (2 s, and 3 s more before an analog modem is
 // configured) and the status each way a start ends with. The waits are the sleeps that follow the
 // power service's acknowledgement of main's reset (a cellular modem's power-up settle first).
 TEST_F(ConfigureTest, a_start_waits_after_the_reset_and_ends_with_the_status_of_its_outcome) {
-    enum Fault { NONE, NO_STORE, DEAD_LINE };  // DEAD_LINE: the data port takes commands, answers nothing
+    enum Fault { NONE, DEAD_LINE };  // DEAD_LINE: the data port takes commands, answers nothing
     const struct {
         const char* what; std::vector<std::string> args; const char* type; Fault fault; int status;
         int resetAck, pppdChecks; std::vector<int64_t> afterReset; std::vector<std::string> printed, absent;
@@ -217,18 +201,12 @@ TEST_F(ConfigureTest, a_start_waits_after_the_reset_and_ends_with_the_status_of_
          {"\nCFG-MAIN: 0) grabbed IP: \"\"  Mask: \"24\" ", "\nCFG-CFM: No Analog modem leaf set ",
           "\n  CFG-MAIN: NO modem is installed, exit linkwarden. "},
          {"Invalid addr"}},
-        {"no store", {"-vd"}, "cell", NO_STORE, 0, -1, 0, {}, {"\nlinkWarden: initialize CDS connection. "},
-         {"Determine any installed modem type"}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         Fresh(r.type);
         vexDebug = 0;
         aliveFromCheck = 1000;
-        if (r.fault == NO_STORE) {
-            api.set_handle(0);
-            setenv("CDS_STORE", (store.dir() + "/gone").c_str(), 1);
-        }
         if (r.fault == DEAD_LINE) {
             configAttemptLimit = 3;
             deadLine.reset(new PtyPeer);
@@ -248,8 +226,6 @@ TEST_F(ConfigureTest, a_start_waits_after_the_reset_and_ends_with_the_status_of_
         fflush(stdout);
         out = testing::internal::GetCapturedStdout();
         configAttemptLimit = 50000;
-        setenv("CDS_STORE", store.dir().c_str(), 1);
-        if (!api.handle()) api.set_handle(pcd_init());
         EXPECT_EQ(status, r.status);
         EXPECT_EQ(checks, r.pppdChecks);
         EXPECT_FALSE(store.Has(LEAF_CELL_IP_ADDR));
