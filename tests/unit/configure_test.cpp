@@ -1,6 +1,6 @@
-// The configuration pass against the in-process device simulator. The power service is played at
-// each sleep (clear the request, switch the simulated modem); "pppd" writes its pid file and
-// kill(pid, 0) succeeds from a scripted check on.
+// The configuration pass, and whole starts around it, against the in-process device simulator.
+// The power service is played at each sleep (clear the request, switch the simulated modem);
+// "pppd" writes its pid file and kill(pid, 0) succeeds from a scripted check on.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -46,7 +46,7 @@ protected:
         ASSERT_TRUE(sim.Start());
         Fresh("cell");
     }
-    void TearDown() override { vexDebug = 0; }
+    void TearDown() override { vexDebug = 0, configAttemptLimit = 50000; }
     void Sim(const std::string& line) { ASSERT_EQ(sim.Control(line), "ok") << line; }
     void Fresh(const std::string& type) {
         fakeos::Reset();
@@ -219,7 +219,6 @@ TEST_F(ConfigureTest, a_start_waits_after_the_reset_and_ends_with_the_status_of_
         }
         fflush(stdout);
         out = testing::internal::GetCapturedStdout();
-        configAttemptLimit = 50000;
         EXPECT_EQ(status, r.status);
         EXPECT_EQ(checks, r.pppdChecks);
         EXPECT_FALSE(store.Has(LEAF_CELL_IP_ADDR));
