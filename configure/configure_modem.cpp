@@ -22,7 +22,7 @@
 #include "supervision/ppp_control.h"
 
 // Each failed attempt costs a power cycle of over a minute, so this is in effect "for ever".
-static const int kMaxConfigAttempts = 50000;
+int configAttemptLimit = 50000;
 // The cellular modem is always driven at 115200 bps from the start, whatever the leaf says.
 static const int kCellBaudIndex = 8;
 static const int kPppChecks = 10;
@@ -63,7 +63,7 @@ static int BringModemToCellBaud(int fd, char* rxBuf, int cellBaud) {
         if (vexDebug) {
             printf("\n\n%s  ", kRule69Dash);
             printf("\nCFG-CFG: Attempt %d out of %d) to configure cell modem data port", attempt,
-                   kMaxConfigAttempts);
+                   configAttemptLimit);
             printf("\n%s  ", kRule69Dash);
         }
         ConfigModemPort(fd, B115200);
@@ -80,14 +80,14 @@ static int BringModemToCellBaud(int fd, char* rxBuf, int cellBaud) {
             if (SetCellBaud(fd, cellBaud, rxBuf) == OK) return OK;
             if (vexDebug) {
                 printf("\nCFG-CFG: *** cell failed configuration attempt #%d out of %d\n", attempt,
-                       kMaxConfigAttempts);
+                       configAttemptLimit);
             }
             fflush(stdout);
         }
         RequestHwReset();
         attempt++;
         OsSleep(kAttemptPauseSec);
-        if (attempt >= kMaxConfigAttempts) {
+        if (attempt >= configAttemptLimit) {
             printf("\n%s", kRule66Star);
             printf("\nCFG-CFG: *** cell failed all configuration attempts (%d), exit ", attempt);
             printf("\n%s\n", kRule66Star);

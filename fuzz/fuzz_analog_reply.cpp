@@ -16,7 +16,7 @@ static std::string store;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::QuietStdout();
-    store = fuzz::MemoryStore();
+    store = fuzz::Store();
     toolkit::CElement e;
     e.set_bool(false);
     api_status_t st = CDS_STATUS_OK;

@@ -12,7 +12,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::QuietStdout();
-    fuzz::MemoryStore();
+    fuzz::Store();
     return 0;
 }
 

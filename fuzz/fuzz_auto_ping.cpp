@@ -17,7 +17,7 @@ static const char* const kLeaves[] = {LEAF_REFRESH_INTERVAL, LEAF_AUTO_PING_INTE
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::QuietStdout();
-    store = fuzz::MemoryStore();
+    store = fuzz::Store();
     toolkit::CElement e;
     e.set_int(0);
     for (const char* leaf : kLeaves) {
@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::string text;
         api.set_leaf(leaf, e, st, 0, text);
     }
-    std::string root = fuzz::MemoryFolder("root");
-    setenv("LINKWARDEN_ROOT", root.c_str(), 1);
+    std::string root = fuzz::Root();
     std::string cmd = "mkdir -p " + root + "/var/run && echo 4242 > " + root + "/var/run/ppp1.pid";
     return system(cmd.c_str()) == 0 ? 0 : 1;
 }

@@ -3,8 +3,8 @@
 // piece starting with 0xFE makes that exchange's write fail instead). The operations then run in
 // the configuration's order, round and round, until the answers are used up (the one after the
 // last answer finds the modem silent): the AT exchange with
-// its retry, the identity queries (AT+GMR and AT#CFVR included), the signal level and the status
-// poll of the supervision.
+// its retry, the identity queries (AT+GMR and AT#CFVR included, so every number and version text
+// a modem can send reaches their parsers), the signal level and the status poll of the supervision.
 #include <cstdint>
 #include <cstring>
 
@@ -16,7 +16,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::QuietStdout();
-    fuzz::MemoryStore();
+    fuzz::Store();
     return 0;
 }
 

@@ -11,8 +11,7 @@ static std::string pidFile;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::QuietStdout();
-    std::string root = fuzz::MemoryFolder("root");
-    setenv("LINKWARDEN_ROOT", root.c_str(), 1);
+    std::string root = fuzz::Root();
     pidFile = root + "/var/run/ppp1.pid";
     std::string cmd = "mkdir -p " + root + "/var/run";
     if (system(cmd.c_str()) != 0) return 1;

@@ -14,7 +14,7 @@ static std::string store;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::QuietStdout();
-    store = fuzz::MemoryStore();
+    store = fuzz::Store();
     toolkit::CElement e;
     e.set_string("");
     api_status_t st = CDS_STATUS_OK;

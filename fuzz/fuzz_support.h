@@ -16,6 +16,7 @@
 
 #include "base/globals.h"
 #include "fake_os.h"
+#include "temp_store.h"
 
 namespace fuzz {
 
@@ -42,35 +43,17 @@ inline void QuietStdout() {
     if (!freopen("/dev/null", "w", stdout)) abort();
 }
 
-// A fresh folder under /dev/shm, removed again when the fuzzer ends (also after a fault: the
-// sanitizers end the process through exit).
-inline std::string MemoryFolder(const char* kind) {
-    static std::vector<std::string> made;
-    // The pid in the name lets the runner remove what a fuzzer that died on a fault left.
-    std::string pattern = std::string("/dev/shm/lw-fuzz-") + kind + "-" + std::to_string(getpid()) + ".XXXXXX";
-    std::vector<char> dir(pattern.begin(), pattern.end());
-    dir.push_back('\0');
-    if (!mkdtemp(dir.data())) abort();
-    if (made.empty()) {
-        atexit([] {
-            for (const std::string& d : made) {
-                std::string cmd = "rm -rf '" + d + "'";
-                if (system(cmd.c_str()) != 0) continue;
-            }
-        });
-    }
-    made.emplace_back(dir.data());
-    return made.back();
-}
-
-// A store under /dev/shm, attached to the global connection: every leaf write syncs its file,
-// which on a disk would bound a target to a few hundred runs a second.
-inline std::string MemoryStore() {
-    std::string dir = MemoryFolder("store");
-    setenv("CDS_STORE", dir.c_str(), 1);
-    api.set_handle(pcd_init());
+// The store and the root folder of a target, made once and kept for the whole run: the test
+// suite's own, on a memory file system, removed at exit (after a fault, the runner removes them
+// by the fuzzer's pid).
+inline std::string Store() {
+    static TempStore store;
     if (api.handle() == 0) abort();
-    return dir;
+    return store.dir();
+}
+inline std::string Root() {
+    static TempRoot root;
+    return root.dir();
 }
 
 // Writes bytes as the file of a leaf (the folders must exist).

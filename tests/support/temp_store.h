@@ -1,5 +1,6 @@
-// A throw-away configuration store for one test: a fresh folder under /tmp named by CDS_STORE,
-// with the global connection `api` attached to it, removed again at the end.
+// A throw-away configuration store for one test or one fuzz run: a fresh folder (under /dev/shm
+// when there is one, else /tmp) named by CDS_STORE, with the global connection `api` attached to
+// it, removed again at the end.
 #pragma once
 
 #include <string>

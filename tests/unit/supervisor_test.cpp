@@ -105,17 +105,4 @@ TEST_F(Supervisor, wall_clock_steps_and_the_2038_wrap_neither_fire_nor_silence_t
     }
 }
 
-TEST_F(Supervisor, unknown_state_costs_one_pass_and_traces_only_with_debug) {
-    for (int debug : {0, 1}) {
-        SetUp();
-        vexDebug = debug;
-        fd = -1;
-        supervisionState = 9;
-        auto seen = Drive(2);
-        EXPECT_EQ(seen[1].state, HCM_OPEN_AUX_PORT);
-        EXPECT_EQ(seen[2].state, HCM_SUPERVISE_PPP);
-        EXPECT_EQ(Count("\n\n1700000001.000) CFG-HCE: **** HIT DEFAULT STATE **** "), debug ? 1u : 0u);
-    }
-}
-
 }  // namespace

@@ -43,50 +43,60 @@ protected:
     }
 };
 
-// Rows past the fifth: settings that would stop pppd every pass or fail every ping are refused
-// with one line each and replaced (no refresh, a 1000 ms time-out); while the auto-ping is off the
-// time-out is only shown, as it comes.
-TEST_F(Watchdog, settings_come_from_the_store_with_the_timeout_capped_and_converted) {
-    const struct {
-        int refresh, interval, timeout, wantRefresh, wantTimeoutMs;
-        bool refreshRefused, timeoutRefused;
-    } rows[] = {
-        {UNSET, UNSET, UNSET, 0, 0, false, false}, {1, 10, 2, 60, 2000, false, false},
-        {UNSET, 3, 10, 0, 3000, false, false}, {UNSET, 30, 5, 0, 5000, false, false},
-        {UNSET, UNSET, 5, 0, 1, false, false}, {0, -3, -5, 0, -5000, false, false},
-        {35791394, 10, 1, 2147483640, 1000, false, false},
-        {5, 10, 0, 300, 1000, false, true}, {-5, 10, -5, 0, 1000, true, true},
-        {INT_MIN, INT_MAX, INT_MAX, 0, 1000, true, true}, {35791395, 10, UNSET, 0, 1000, true, true},
-        {INT_MAX, 2147483, 2147483, 0, 2147483000, true, false}};
+// The settings summary of the cellular start-up, from the leaves at their paths on the box (spelt
+// out here, so that a wrong path in the daemon shows). Settings that would stop pppd every pass
+// or fail every ping are refused with one line each and replaced (no refresh, a 1000 ms
+// time-out); while the auto-ping is off the time-out is only shown, as it comes.
+#define SETTINGS "/U6C/Comms/CellModem/Settings/"
+#define SUMMARY(interval, timeout, ip)                                                               \
+    "\nHCM:Auto-Ping::Interval = " #interval "\nHCM:Auto-Ping::Retry count = 2\nHCM:Auto-Ping::Timeout = " \
+    #timeout "\nHCM:Auto-Ping::IP = " ip "\n"
+TEST_F(Watchdog, settings_summary_comes_from_the_leaves_with_refused_values_replaced) {
+    const char* const noRefresh = "CFG-HCE: Error while reading " SETTINGS "RefreshInterval/Value.\n"
+                                  "CFG-HCE: connRefreshInterval = 0\n";
+    const struct { int refresh, interval, timeout; std::string want; } rows[] = {
+        {UNSET, UNSET, UNSET, noRefresh + std::string(SUMMARY(0, 0, ""))},
+        {1, 10, 2, "CFG-HCE: connRefreshInterval = 60\n" SUMMARY(10, 2000, "8.8.8.8")},
+        {UNSET, 3, 10, noRefresh + std::string(SUMMARY(3, 3000, "8.8.8.8"))},  // capped to the interval
+        {UNSET, UNSET, 5, noRefresh + std::string(SUMMARY(0, 1, ""))},
+        {0, -3, -5, "CFG-HCE: connRefreshInterval = 0\n" SUMMARY(-3, -5000, "")},
+        {35791394, 10, 1, "CFG-HCE: connRefreshInterval = 2147483640\n" SUMMARY(10, 1000, "8.8.8.8")},
+        {5, 10, 0,
+         "CFG-HCE: connRefreshInterval = 300\n"
+         "CFG-HCE: " SETTINGS "AutoPingTimeout/Value = 0 refused (seconds, 1 to 2147483); ping time-out 1000 ms\n"
+         SUMMARY(10, 1000, "8.8.8.8")},
+        {-5, 10, -5,
+         "CFG-HCE: " SETTINGS "RefreshInterval/Value = -5 refused (minutes: 0 for none, or 1 to 35791394); no refresh\n"
+         "CFG-HCE: connRefreshInterval = 0\n"
+         "CFG-HCE: " SETTINGS "AutoPingTimeout/Value = -5 refused (seconds, 1 to 2147483); ping time-out 1000 ms\n"
+         SUMMARY(10, 1000, "8.8.8.8")},
+        {INT_MIN, INT_MAX, INT_MAX,
+         "CFG-HCE: " SETTINGS "RefreshInterval/Value = -2147483648 refused (minutes: 0 for none, or 1 to 35791394); no "
+         "refresh\nCFG-HCE: connRefreshInterval = 0\n"
+         "CFG-HCE: " SETTINGS "AutoPingTimeout/Value = 2147483647 refused (seconds, 1 to 2147483); ping time-out 1000 ms\n"
+         SUMMARY(2147483647, 1000, "8.8.8.8")},
+        {35791395, 10, UNSET,
+         "CFG-HCE: " SETTINGS "RefreshInterval/Value = 35791395 refused (minutes: 0 for none, or 1 to 35791394); no "
+         "refresh\nCFG-HCE: connRefreshInterval = 0\n"
+         "CFG-HCE: " SETTINGS "AutoPingTimeout/Value could not be read; ping time-out 1000 ms\n"
+         SUMMARY(10, 1000, "8.8.8.8")},
+        {INT_MAX, 2147483, 2147483,
+         "CFG-HCE: " SETTINGS "RefreshInterval/Value = 2147483647 refused (minutes: 0 for none, or 1 to 35791394); no "
+         "refresh\nCFG-HCE: connRefreshInterval = 0\n" SUMMARY(2147483, 2147483000, "8.8.8.8")},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.refresh);
         TempStore fresh;
-        const char* paths[] = {LEAF_REFRESH_INTERVAL, LEAF_AUTO_PING_INTERVAL, LEAF_AUTO_PING_TIMEOUT};
+        const char* paths[] = {SETTINGS "RefreshInterval/Value", SETTINGS "AutoPingInterval/Value",
+                               SETTINGS "AutoPingTimeout/Value"};
         const int values[] = {row.refresh, row.interval, row.timeout};
         for (int i = 0; i < 3; i++)
             if (values[i] != UNSET) fresh.SetInt(paths[i], values[i]);
-        fresh.SetInt(LEAF_AUTO_PING_RETRIES, 2);
-        const int interval = row.interval == UNSET ? 0 : row.interval;
-        Load(interval > 0 ? "8.8.8.8" : "");
-        char refresh[200] = "", timeout[200] = "", want[800];
-        if (row.refresh == UNSET)
-            snprintf(refresh, sizeof refresh, "CFG-HCE: Error while reading %s.\n", LEAF_REFRESH_INTERVAL);
-        if (row.refreshRefused)
-            snprintf(refresh, sizeof refresh,
-                     "CFG-HCE: %s = %d refused (minutes: 0 for none, or 1 to 35791394); no refresh\n",
-                     LEAF_REFRESH_INTERVAL, row.refresh);
-        if (row.timeoutRefused && row.timeout == UNSET)
-            snprintf(timeout, sizeof timeout, "CFG-HCE: %s could not be read; ping time-out 1000 ms\n",
-                     LEAF_AUTO_PING_TIMEOUT);
-        else if (row.timeoutRefused)
-            snprintf(timeout, sizeof timeout,
-                     "CFG-HCE: %s = %d refused (seconds, 1 to 2147483); ping time-out 1000 ms\n",
-                     LEAF_AUTO_PING_TIMEOUT, row.timeout);
-        snprintf(want, sizeof want,
-                 "%sCFG-HCE: connRefreshInterval = %d\n%s\nHCM:Auto-Ping::Interval = %d\nHCM:Auto-Ping::Retry "
-                 "count = 2\nHCM:Auto-Ping::Timeout = %d\nHCM:Auto-Ping::IP = %s\n",
-                 refresh, row.wantRefresh, timeout, interval, row.wantTimeoutMs, interval > 0 ? "8.8.8.8" : "");
-        EXPECT_EQ(out, want);
+        fresh.SetInt(SETTINGS "AutoPingRetries/Value", 2);
+        fresh.SetText(SETTINGS "AutoPingIp/Value", row.interval != UNSET && row.interval > 0 ? "8.8.8.8" : "");
+        CaptureStdout();
+        LoadWatchdogSettings();
+        EXPECT_EQ(GetCapturedStdout(), row.want);
     }
 }
 
@@ -109,6 +119,13 @@ TEST_F(Watchdog, only_an_address_or_host_name_becomes_the_ping_target) {
         {"-f/etc/passwd", "\"-f/etc/passwd\""}, {"a b", "\"a b\""},
         {"12345678901234567890", "\"12345678901234567890\""},  // would be cut short
         {"\xe6\x9e\x98\x01", "\"\\xe6\\x9e\\x98\\x01\""},
+        // Shown cut to its first 40 bytes, also when each of them takes four characters.
+        {"$(reboot)" + std::string(40, 'x'), "\"$(reboot)" + std::string(31, 'x') + "...\""},
+        {std::string(41, '\xff'), [] {
+             std::string shown = "\"";
+             for (int i = 0; i < 40; i++) shown += "\\xff";
+             return shown + "...\"";
+         }()},
     };
     store.SetInt(LEAF_AUTO_PING_INTERVAL, 10);
     for (const auto& row : rows) {
