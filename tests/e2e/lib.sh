@@ -89,13 +89,11 @@ e2e_ctl() {  # e2e_ctl "CONTROL LINE": the simulator's answer on stdout; a refus
 }
 
 # e2e_start_linkwarden SPEED [ARGUMENTS]...: "linkwarden -vd" in the background with its clock
-# SPEED times faster, its trace in $E2E_ROOT/linkwarden.out. E2E_LW_PREFIX: words put in front of
-# the run (e.g. a privilege wrapper).
+# SPEED times faster, its trace in $E2E_ROOT/linkwarden.out.
 e2e_start_linkwarden() {
     local speed=$1
     shift
-    # shellcheck disable=SC2086
-    ${E2E_LW_PREFIX:-} "${E2E_SANDBOX[@]}" --daemon-only --root "$E2E_ROOT" --quiet --speed "$speed" \
+    "${E2E_SANDBOX[@]}" --daemon-only --root "$E2E_ROOT" --quiet --speed "$speed" \
         --duration 3600 -- "$@" > "$E2E_ROOT/devsim/sandbox.out" 2>&1 &
     E2E_LW_PID=$!
 }
