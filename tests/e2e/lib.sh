@@ -51,6 +51,7 @@ assert_ne() {  # assert_ne UNWANTED ACTUAL WHAT
 # it), so that one script can run several sandboxes in turn.
 e2e_end_sandbox() {
     [ -n "$E2E_ROOT" ] || return 0
+    [ -z "$E2E_LW_PID" ] || kill -TERM "$E2E_LW_PID" 2>/dev/null
     "${E2E_SANDBOX[@]}" --stop-all "$E2E_ROOT"
     [ -z "$E2E_LW_PID" ] || wait "$E2E_LW_PID" 2>/dev/null
     if [ "$E2E_FAILED" = 1 ] || [ "${E2E_KEEP:-0}" = 1 ]; then
