@@ -94,6 +94,7 @@ e2e_log "data port flooded during configuration"
 e2e_sandbox gsm --rate 115200 --set "flood data"
 e2e_start_linkwarden "$SPEED"
 e2e_wait_for "CFG-CFG: Attempt 2 out of 50000" 300
-e2e_stop_linkwarden
+kill -TERM "$E2E_LW_PID"
+e2e_wait_exit 30
 e2e_assert_no_crash
 assert_eq 0 "$(e2e_count "cell modem set to")" "rate changes through the noise"

@@ -132,14 +132,6 @@ e2e_wait_exit() {
     E2E_LW_PID=""
 }
 
-# e2e_stop_linkwarden: ends a daemon that is still running with SIGTERM; E2E_LW_STATUS is 143
-# when it was still there to be stopped.
-e2e_stop_linkwarden() {
-    kill -0 "$E2E_LW_PID" 2>/dev/null || fail "linkwarden ended on its own before it was stopped"
-    kill -TERM "$E2E_LW_PID"
-    e2e_wait_exit 30
-}
-
 # e2e_assert_no_crash: the daemon's exit status is no death by a signal it did not get from the
 # test, and its output holds no sanitizer report.
 e2e_assert_no_crash() {
