@@ -3,26 +3,25 @@
 # rings digit taken from the store (a rings leaf of 0, with which the modem would never answer, is
 # refused and 2 are sent), and both configured leaves. A modem whose first reply comes
 # short ends the set-up before "ATE0", yet the process still reports the modem configured: the
-# analog result does not depend on what the set-up commands got back.
+# analog result does not depend on what the set-up commands got back. The daemon runs on the real
+# clock (a few seconds a run), so that a sanitizer build with leak detection on checks the
+# configured exit for leaks: libfaketime's preload would keep LeakSanitizer from reporting.
 . "$(dirname "$0")/lib.sh"
 
-SPEED=10
 RINGS_LEAF=/U6C/Comms/AnalogModem/Answer/NormRingsToAnswer/Value
 
-e2e_make_sandbox analog
-e2e_start_sim analog
+e2e_sandbox analog
 
 # reply mode | rings leaf | rings sent | commands the modem hears | S0 the modem ends with
 while IFS='|' read -r reply rings sent commands s0; do
     e2e_log "analog modem, replies $reply, rings $rings"
-    for line in "type analog" "analog-reply $reply"; do
-        e2e_ctl "$line" > /dev/null || fail "the simulator refused \"$line\""
-    done
+    e2e_ctl "type analog" > /dev/null
+    e2e_ctl "analog-reply $reply" > /dev/null
     : > "$E2E_ROOT/devsim/commands.log"
     rm -f "$E2E_ROOT"/store/U6F/AnalogModemConfigured/Value \
         "$E2E_ROOT"/store/U6R/Comms/CellularModem/ModemType/Value
-    e2e_set_leaf $RINGS_LEAF int "$rings"
-    e2e_start_linkwarden "$SPEED"
+    CDS_STORE=$E2E_ROOT/store "$CDS_BIN" set $RINGS_LEAF int "$rings"
+    e2e_start_linkwarden 1
     e2e_wait_exit 120
     assert_eq 0 "$E2E_LW_STATUS" "exit status ($reply)"
     assert_eq "$commands" "$(e2e_commands data | tr '\n' ' ')" "commands heard ($reply)"

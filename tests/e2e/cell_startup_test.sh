@@ -12,10 +12,9 @@ CM=/U6IC/Comms/CellularModem
 CR=/U6R/Comms/CellularModem
 LINK=198.51.100.7
 
-e2e_make_sandbox verizon
-e2e_start_sim cell --rate 9600 --set "rate 115200" --set "imei 356938035643809" \
-    --set "iccid 8944500102198304826" --set "fw 20.00.014" --set "cfvr 7" --set "csq 17,99"
-e2e_world link_address $LINK
+e2e_sandbox verizon --rate 9600 --set "rate 115200" --set "imei 356938035643809" \
+    --set "iccid 8944500102198304826" --set "fw 20.00.014" --set "cfvr 7" --set "csq 17,99" \
+    --set "link-address $LINK"
 e2e_start_linkwarden "$SPEED"
 
 e2e_log "start-up"

@@ -14,7 +14,7 @@ rm -rf "$run"
 mkdir -p "$run"
 
 start=$SECONDS
-"$here/boot" --run "$run" --plan "$plan" --build "$build" --ppc-build "$ppc_build" --limit 1500
+"$here/../../boxemu/boot" --run "$run" --plan "$plan" --build "$build" --ppc-build "$ppc_build" --limit 1500
 echo "rehearsal $plan: $((SECONDS - start)) s"
 
 failures=0

@@ -1,0 +1,222 @@
+// The modem's two ports: the pseudo-terminals and their links under dev/, the answers on their
+// way out, and the host's bytes read into command lines at the modem's line speed.
+#include <errno.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "lib/device.h"
+
+namespace devsim {
+
+namespace {
+
+// Straight from the kernel: a daemon under a faked clock must not move the log's time stamps.
+double RealNow() {
+    struct timespec ts = {0, 0};
+    syscall(SYS_clock_gettime, CLOCK_REALTIME, &ts);
+    return (double)ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+bool SimDevice::Impl::OpenPorts() {
+    for (int i = 0; i < 2; i++) {
+        Port& p = ports[i];
+        char name[128];
+        if (openpty(&p.master, &p.slave, name, nullptr, nullptr) != 0) {
+            fprintf(stderr, "devsim: openpty failed: %s\n", strerror(errno));
+            ClosePorts();
+            return false;
+        }
+        p.slaveName = name;
+        struct termios t;
+        if (tcgetattr(p.slave, &t) == 0) {
+            cfmakeraw(&t);
+            // Start at the modem's own rate; the host sets what it wants when it configures.
+            unsigned int speed = SpeedOfRate(modem.rate);
+            if (speed != 0) {
+                cfsetispeed(&t, speed);
+                cfsetospeed(&t, speed);
+            }
+            tcsetattr(p.slave, TCSANOW, &t);
+        }
+        fcntl(p.master, F_SETFL, fcntl(p.master, F_GETFL) | O_NONBLOCK);
+        fcntl(p.master, F_SETFD, FD_CLOEXEC);
+        fcntl(p.slave, F_SETFD, FD_CLOEXEC);
+        const std::string link = LinkPath(i);
+        unlink(link.c_str());  // a stale link from an earlier run
+        if (symlink(name, link.c_str()) != 0) {
+            fprintf(stderr, "devsim: cannot link %s: %s\n", link.c_str(), strerror(errno));
+            ClosePorts();
+            return false;
+        }
+    }
+    if (!peer.command.empty()) {
+        lineWatch = LineWatchAdd(ports[PORT_DATA].slaveName);
+        holders = 0;
+        if (lineWatch < 0)
+            fprintf(stderr, "devsim: cannot watch %s: a closed port will not hang up the call\n",
+                    ports[PORT_DATA].slaveName.c_str());
+    }
+    generation++;
+    return true;
+}
+
+void SimDevice::Impl::ClosePorts() {
+    if (peer.pid > 0) PeerEnd(peer, MonoMs());
+    if (lineWatch >= 0) close(lineWatch);
+    lineWatch = -1;
+    for (int i = 0; i < 2; i++) {
+        Port& p = ports[i];
+        if (p.master >= 0) close(p.master);
+        if (p.slave >= 0) close(p.slave);
+        if (!p.slaveName.empty()) unlink(LinkPath(i).c_str());
+        p = Port();
+    }
+    generation++;
+}
+
+void SimDevice::Impl::Queue(int i, const std::string& bytes, int64_t nowMs, bool faults) {
+    if (bytes.empty()) return;
+    int delay = faults ? modem.delayMs : 0;
+    int pieces = faults ? modem.split : 1;
+    if (pieces < 1) pieces = 1;
+    if ((size_t)pieces > bytes.size()) pieces = (int)bytes.size();
+    size_t at = 0;
+    for (int k = 0; k < pieces; k++) {
+        size_t len = (bytes.size() - at) / (size_t)(pieces - k);
+        ports[i].out.push_back({nowMs + delay + (int64_t)k * kSplitGapMs, bytes.substr(at, len)});
+        at += len;
+    }
+}
+
+void SimDevice::Impl::SendDue(int64_t nowMs) {
+    for (Port& p : ports) {
+        // The power service may have switched the modem off with answers still on their way.
+        if (!modem.powered) p.out.clear();
+        while (!p.out.empty() && p.out.front().dueMs <= nowMs) {
+            const std::string& b = p.out.front().bytes;
+            if (p.master >= 0) {
+                // A host that never reads loses what does not fit, as with a real UART.
+                ssize_t w = write(p.master, b.data(), b.size());
+                (void)w;
+            }
+            p.out.pop_front();
+        }
+    }
+}
+
+// A port in flood carries nothing but noise, as fast as the line takes it; answers drown in it.
+void SimDevice::Impl::Flood() {
+    static char chunk[kFloodChunk];
+    if (chunk[0] == 0)
+        for (size_t k = 0; k < sizeof chunk; k++) chunk[k] = (char)(0x80 + k % 0x40);
+    for (int i = 0; i < 2; i++) {
+        Port& p = ports[i];
+        if (!(modem.flood & (1 << i))) continue;
+        p.out.clear();
+        if (p.master < 0) continue;
+        ssize_t w = write(p.master, chunk, sizeof chunk);  // a full line refuses the rest
+        (void)w;
+    }
+}
+
+int64_t SimDevice::Impl::NextDueMs() const {
+    int64_t next = -1;
+    for (const Port& p : ports)
+        for (const Pending& q : p.out)
+            if (next < 0 || q.dueMs < next) next = q.dueMs;
+    return next;
+}
+
+void SimDevice::Impl::Receive(int i, const char* data, size_t n) {
+    Port& p = ports[i];
+    const int64_t now = MonoMs();
+    if (modem.type == MODEM_NONE) return;
+    if (modem.type == MODEM_CELL) {
+        // The host's line speed against the modem's: mismatched bytes are noise to the UART.
+        struct termios t;
+        unsigned int hostSpeed = 0;
+        if (p.slave >= 0 && tcgetattr(p.slave, &t) == 0) hostSpeed = cfgetospeed(&t);
+        if (hostSpeed != SpeedOfRate(modem.rate)) {
+            p.line.clear();
+            if (modem.garbage && modem.powered && now >= modem.readyAtMs && !modem.silent)
+                Queue(i, kNoise, now, false);
+            return;
+        }
+    }
+    if (i == PORT_DATA && modem.dataMode && peer.pid > 0) {
+        // The call's bytes go to the network untouched. The escape counts only alone in its
+        // read, standing in for the guard time around it: PPP frames may carry "+++".
+        if (n == 3 && memcmp(data, "+++", 3) == 0) {
+            modem.dataMode = false;
+            Queue(i, "\r\nOK\r\n", now, true);
+        } else {
+            peer.toPeer.append(data, std::min(n, kRelayMax - std::min(kRelayMax, peer.toPeer.size())));
+        }
+        return;
+    }
+    for (size_t k = 0; k < n; k++) {
+        const char c = data[k];
+        if (i == PORT_DATA && modem.dataMode) {
+            // The call's bytes are not commands; only the escape brings the modem back.
+            p.plusRun = c == '+' ? p.plusRun + 1 : 0;
+            if (p.plusRun == 3) {
+                p.plusRun = 0;
+                modem.dataMode = false;
+                if (modem.powered) Queue(i, "\r\nOK\r\n", now, true);
+            }
+            continue;
+        }
+        if (c == '\n') continue;
+        if (c == '\r') {
+            LineDone(i);
+            p.line.clear();
+            continue;
+        }
+        if (p.line.size() < kLineMax) p.line.push_back(c);
+    }
+}
+
+void SimDevice::Impl::LineDone(int i) {
+    const std::string line = ports[i].line;
+    if (line.empty()) return;
+    LogEntry e{RealNow(), i, line};
+    log.push_back(e);
+    if (!logFile.empty()) {
+        FILE* f = fopen(logFile.c_str(), "a");
+        if (f) {
+            fprintf(f, "%.3f %s %s\n", e.time, kPortNames[i], line.c_str());
+            fclose(f);
+        }
+    }
+    const int64_t now = MonoMs();
+    if (!modem.powered || now < modem.readyAtMs || modem.silent) return;
+    if (modem.type == MODEM_ANALOG && i != PORT_DATA) return;  // an analog modem has one port
+    if (!modem.noanswer.empty()) {
+        const std::string u = UpperText(line);
+        const std::string& na = modem.noanswer;
+        if (u.compare(0, na.size(), na) == 0 &&
+            (u.size() == na.size() || u[na.size()] == '=' || u[na.size()] == '?'))
+            return;
+    }
+    const bool wasInCall = modem.inCall;
+    std::string answer = ModemAnswer(modem, i, line);
+    if (i == PORT_DATA && !wasInCall && modem.inCall && !peer.command.empty())
+        StartCall(answer, now);
+    if (modem.type == MODEM_ANALOG) {
+        if (modem.analogReply == ANALOG_REPLY_NONE) answer.clear();
+        if (modem.analogReply == ANALOG_REPLY_SHORT && answer.size() > 5) answer.resize(5);
+    }
+    Queue(i, answer, now, true);
+}
+
+}  // namespace devsim
