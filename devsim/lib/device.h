@@ -38,6 +38,7 @@ const int kSplitGapMs = 50;
 // Bytes of a data call held on their way in either direction; beyond this a side that does not
 // read loses them, as behind a modem's full buffer.
 const size_t kRelayMax = 65536;
+const int64_t kGuardMs = 1000;  // the escape's guard time (S12 = 50, in fiftieths of a second)
 const char kNoCarrier[] = "\r\nNO CARRIER\r\n";
 
 struct Pending {
@@ -50,7 +51,8 @@ struct Port {
     int slave = -1;  // our own descriptor: keeps the line alive while the host closes and reopens
     std::string slaveName;
     std::string line;
-    int plusRun = 0;  // '+' characters in a row while in data mode
+    int plusRun = 0;       // '+' characters in a row while in data mode
+    int64_t lastRxMs = 0;  // when the host's last bytes came (the escape's guard time)
     std::deque<Pending> out;
 };
 
@@ -88,6 +90,7 @@ struct SimDevice::Impl {
     void ClearDataLine();
     void Relay(int64_t nowMs);
     void WatchHangUp(bool closed, int64_t nowMs);
+    void EscapeDue(int64_t nowMs);
     int64_t NextDueMs() const;
     void SetType(int type);
     std::string Status() const;

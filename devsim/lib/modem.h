@@ -36,6 +36,11 @@ struct Modem {
     bool dialOk = true;
     bool inCall = false;    // a call is up (data mode, or command mode after the escape)
     bool dataMode = false;  // the data port carries the call's bytes, not commands
+    // What DTR dropping (the host closing the data port) does, as AT&D sets it: 0 nothing (the
+    // call and data mode go on), 1 back to command mode with the call kept, 2 the call ends.
+    // The saved profile (AT&W) brings its value back at every power-up.
+    int dtr = 2;
+    int savedDtr = 2;
 
     std::string imei = "353535099996462";
     std::string iccid = "89014104279461713562";

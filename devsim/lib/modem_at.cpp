@@ -95,8 +95,14 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
         snprintf(text, sizeof text, "+IPR: %d", m.rate);
         return Info(text) + kOk;
     }
+    if (cmd == "&D" || (cmd.size() == 3 && cmd.compare(0, 2, "&D") == 0)) {
+        if (!ParseDecimal(cmd.size() == 3 ? cmd.substr(2) : "0", 0, 2, n)) return kError;
+        m.dtr = n;
+        return kOk;
+    }
     if (cmd == "&W" || cmd == "&W0") {
         m.savedRate = m.rate;
+        m.savedDtr = m.dtr;
         return kOk;
     }
     if (cmd.rfind("+CMEE=", 0) == 0) {
@@ -204,6 +210,7 @@ void ModemPowerOn(Modem& m, int64_t nowMs, int bootMs) {
     m.powered = true;
     m.readyAtMs = nowMs + bootMs;
     m.rate = m.savedRate;
+    m.dtr = m.savedDtr;
     m.echo = true;
     m.verbose = true;
     m.cmee = 0;

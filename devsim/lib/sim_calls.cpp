@@ -51,15 +51,24 @@ void SimDevice::Impl::ClearDataLine() {
 }
 
 // The host hangs up as pppd does on the box: it closes the port (DTR drops with the last close)
-// or sets its line speed to 0.
+// or sets its line speed to 0. What the modem makes of it is its AT&D setting.
 void SimDevice::Impl::WatchHangUp(bool closed, int64_t nowMs) {
     Port& p = ports[PORT_DATA];
     bool speedZero = false;
     struct termios t;
     if (modem.inCall && p.slave >= 0 && tcgetattr(p.slave, &t) == 0) speedZero = cfgetospeed(&t) == B0;
-    if (closed || speedZero) {
+    if ((closed || speedZero) && modem.dtr == 2) {
         EndCall(false, nowMs);
         ClearDataLine();
+    }
+    if ((closed || speedZero) && modem.dtr == 1 && modem.dataMode) {
+        modem.dataMode = false;
+        ClearDataLine();
+    }
+    // A modem that ignores DTR keeps the call: the network's bytes meet a port nobody holds.
+    if (modem.dtr == 0 && holders == 0 && modem.dataMode) {
+        peer.toPort.clear();
+        if (p.slave >= 0) tcflush(p.slave, TCIFLUSH);
     }
     // The last close of a serial port gives it back its plain line discipline. The simulator's
     // own hold on the slave keeps that close from being the last, so a pppd killed outright would
@@ -75,6 +84,8 @@ void SimDevice::Impl::Relay(int64_t nowMs) {
         PeerEnd(peer, nowMs);
         generation++;
     }
+    // A silent network takes nothing either: the box's farewells (LCP terminate) never arrive.
+    if (peer.silent) peer.toPeer.clear();
     if (peer.fd >= 0 && !peer.toPeer.empty()) {
         ssize_t w = write(peer.fd, peer.toPeer.data(), peer.toPeer.size());
         if (w > 0) peer.toPeer.erase(0, (size_t)w);

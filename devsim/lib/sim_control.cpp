@@ -71,6 +71,7 @@ std::string SimDevice::Impl::Status() const {
       << "sim " << (m.simPresent ? "present" : "missing") << "\n"
       << "call " << (m.inCall ? "up" : "down") << "\n"
       << "data-mode " << (m.dataMode ? "on" : "off") << "\n"
+      << "dtr " << m.dtr << "," << m.savedDtr << "\n"
       << "network " << (!m.dialOk ? "refuse" : peer.silent ? "silent" : "normal") << "\n"
       << "pings " << (peer.pingsDropped ? "dropped" : "answered") << "\n"
       << "data-peer " << (peer.command.empty() ? "none" : peer.pid > 0 ? "running" : "idle") << "\n"
@@ -167,6 +168,12 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
     if (word == "dial") {
         if (arg != "ok" && arg != "no-carrier") return "error: expected ok or no-carrier";
         m.dialOk = arg == "ok";
+        return "ok";
+    }
+    if (word == "dtr") {
+        // The saved profile: the setting outlives power cycles until AT&D changes it.
+        if (arg != "ignore" && arg != "hangup") return "error: expected ignore or hangup";
+        m.dtr = m.savedDtr = arg == "ignore" ? 0 : 2;
         return "ok";
     }
     if (word == "drop" || (word == "network" && arg == "drop")) {

@@ -70,6 +70,7 @@ void SimDevice::Impl::Serve() {
         const int64_t now = MonoMs();
         if (!peer.command.empty()) {
             WatchHangUp(closed, now);
+            EscapeDue(now);
             Relay(now);
         }
         Flood();  // first: a flooded port's answers never go out

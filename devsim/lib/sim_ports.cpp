@@ -137,6 +137,16 @@ int64_t SimDevice::Impl::NextDueMs() const {
     return next;
 }
 
+// The second guard time of an escape has passed in silence: the modem is back in command mode,
+// the call still up.
+void SimDevice::Impl::EscapeDue(int64_t nowMs) {
+    Port& p = ports[PORT_DATA];
+    if (p.plusRun < 3 || !modem.dataMode || nowMs - p.lastRxMs < kGuardMs) return;
+    p.plusRun = 0;
+    modem.dataMode = false;
+    if (modem.powered) Queue(PORT_DATA, "\r\nOK\r\n", nowMs, true);
+}
+
 void SimDevice::Impl::Receive(int i, const char* data, size_t n) {
     Port& p = ports[i];
     const int64_t now = MonoMs();
@@ -153,15 +163,18 @@ void SimDevice::Impl::Receive(int i, const char* data, size_t n) {
             return;
         }
     }
+    const int64_t quietMs = now - p.lastRxMs;
+    p.lastRxMs = now;
     if (i == PORT_DATA && modem.dataMode && peer.pid > 0) {
-        // The call's bytes go to the network untouched. The escape counts only alone in its
-        // read, standing in for the guard time around it: PPP frames may carry "+++".
-        if (n == 3 && memcmp(data, "+++", 3) == 0) {
-            modem.dataMode = false;
-            Queue(i, "\r\nOK\r\n", now, true);
-        } else {
-            peer.toPeer.append(data, std::min(n, kRelayMax - std::min(kRelayMax, peer.toPeer.size())));
-        }
+        // The call's bytes go to the network untouched. "+++" is the escape only with a guard
+        // time of silence before it and after it (EscapeDue waits out the second): PPP frames
+        // may carry "+++", never with a second's pause around it.
+        const bool plusOnly = std::all_of(data, data + n, [](char c) { return c == '+'; });
+        if (plusOnly && p.plusRun + n <= 3 && (p.plusRun > 0 || quietMs >= kGuardMs))
+            p.plusRun += (int)n;
+        else
+            p.plusRun = 0;
+        peer.toPeer.append(data, std::min(n, kRelayMax - std::min(kRelayMax, peer.toPeer.size())));
         return;
     }
     for (size_t k = 0; k < n; k++) {

@@ -1,22 +1,33 @@
 #!/bin/sh
 # Writes the chat script that pppd's connect command runs against the cellular modem: give up on
-# any refusal, wake the modem, dial the packet data context and wait for the carrier.
-# The first AT is sent twice when its OK does not come: bytes left on the line by the pppd that
-# just hung up (its last LCP frames, echoed by the modem) run into the first command line, which
-# the modem then ignores; the second AT starts on a clean line.
+# any refusal, bring the modem to command mode with no call up, make a dropped DTR end the call,
+# dial the packet data context and wait for the carrier.
+# A modem that ignores DTR (AT&D0, the factory setting of some) keeps the last call up in data
+# mode after pppd closes the port, and an AT would only go to the network: the escape, "+++"
+# between a second of silence before and after, brings it back to command mode with an OK, and
+# ATH ends the call. A modem already in command mode takes "+++" for a line without AT and says
+# nothing, so the OK is not waited for long and an AT is sent in its place. The carriage return
+# after the escape also ends any bytes left on the line by the pppd that just hung up (its last
+# LCP frames, echoed by the modem), which would otherwise run into the first command line.
+# NO CARRIER ends the script only from the hang-up on: until then it is the old call's end (the
+# network hanging up while the next pppd already holds the port), not a refused dial.
 # The script lands next to this file (/etc/ppp on the box).
 set -e
 dir=$(cd "$(dirname "$0")" && pwd)
 script="$dir/chat.cellmodem.data"
 cat > "$script.tmp" <<'CHAT'
-ABORT 'NO CARRIER'
 ABORT 'ERROR'
 ABORT 'BUSY'
 ABORT 'NO DIALTONE'
 ABORT 'NO ANSWER'
+TIMEOUT 5
+'' '\d+++\d\d'
+TIMEOUT 2
+OK-AT-OK ATH
+ABORT 'NO CARRIER'
 TIMEOUT 3
-'' AT
-OK-AT-OK ATD*99***3#
+OK AT&D2
+OK ATD*99***3#
 TIMEOUT 10
 CONNECT ''
 CHAT
