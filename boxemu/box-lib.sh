@@ -48,6 +48,12 @@ wait_until() {  # LIMIT COMMAND...
     done
 }
 
+# The recovery report's time line: when each fault began and ended, on the box's clock in whole
+# seconds ("SECONDS begins NAME", "SECONDS ends NAME"). A fault that ends by itself (a killed
+# pppd) ends where it begins.
+fault_begins() { echo "$(date +%s) begins $1" >> /out/faults; }
+fault_ends() { echo "$(date +%s) ends $1" >> /out/faults; }
+
 check() {  # NAME COMMAND...: one result line; the command's status
     name=$1; shift
     if "$@"; then
