@@ -1,6 +1,6 @@
 # Sourced by the scripts: makes sure the Debian packages they need are installed. As root it
 # installs what is missing; otherwise it prints the exact apt-get line and stops.
-LINKWARDEN_PACKAGES="cmake g++ make googletest libgtest-dev faketime g++-powerpc-linux-gnu qemu-user clang libclang-rt-14-dev user-mode-linux busybox-static ppp fping kmod iproute2 systemd"
+LINKWARDEN_PACKAGES="cmake g++ make googletest libgtest-dev faketime g++-powerpc-linux-gnu qemu-user clang libclang-rt-14-dev user-mode-linux busybox-static ppp fping kmod iproute2 systemd gnuplot-nox"
 
 linkwarden_need_packages() {
     local missing=()
