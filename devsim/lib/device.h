@@ -91,6 +91,7 @@ struct SimDevice::Impl {
     void Relay(int64_t nowMs);
     void WatchHangUp(bool closed, int64_t nowMs);
     void EscapeDue(int64_t nowMs);
+    void AbortDial(int64_t nowMs, bool dueOnly = false);
     int64_t NextDueMs() const;
     void SetType(int type);
     std::string Status() const;

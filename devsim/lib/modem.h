@@ -34,6 +34,13 @@ struct Modem {
 
     bool simPresent = true;
     bool dialOk = true;
+    // A dial the network leaves unanswered: dialHangMs > 0 holds the next dial that long, and
+    // while dialHeldUntilMs >= 0 a dial waits for its answer (NO CARRIER at that time).
+    int dialHangMs = 0;
+    int64_t dialHeldUntilMs = -1;
+    // A reboot of the modem's own (a firmware update over the air) keeps it silent until this
+    // time; a power cycle meanwhile does not shorten it, the update goes on after power-up.
+    int64_t rebootUntilMs = 0;
     bool inCall = false;    // a call is up (data mode, or command mode after the escape)
     bool dataMode = false;  // the data port carries the call's bytes, not commands
     // What DTR dropping (the host closing the data port) does, as AT&D sets it: 0 nothing (the
@@ -67,7 +74,7 @@ int RateOfSpeed(unsigned int speed);
 // A fresh device of the given type with every setting and fault at its default.
 void ModemFactory(Modem& m, int type);
 // Power-up: the stored rate comes back, echo on, CMEE 0, the requested port layout applies;
-// the modem answers once bootMs have passed after nowMs.
+// the modem answers once bootMs have passed after nowMs, and not before a reboot of its own ends.
 void ModemPowerOn(Modem& m, int64_t nowMs, int bootMs);
 // Power-down: no answers, the call is gone.
 void ModemPowerOff(Modem& m);

@@ -208,7 +208,7 @@ void ModemFactory(Modem& m, int type) {
 
 void ModemPowerOn(Modem& m, int64_t nowMs, int bootMs) {
     m.powered = true;
-    m.readyAtMs = nowMs + bootMs;
+    m.readyAtMs = nowMs + bootMs > m.rebootUntilMs ? nowMs + bootMs : m.rebootUntilMs;
     m.rate = m.savedRate;
     m.dtr = m.savedDtr;
     m.echo = true;
@@ -217,12 +217,14 @@ void ModemPowerOn(Modem& m, int64_t nowMs, int bootMs) {
     m.portcfgActive = m.portcfgRequested;
     m.inCall = false;
     m.dataMode = false;
+    m.dialHeldUntilMs = -1;
 }
 
 void ModemPowerOff(Modem& m) {
     m.powered = false;
     m.inCall = false;
     m.dataMode = false;
+    m.dialHeldUntilMs = -1;
 }
 
 void AnalogDefaults(Modem& m) {

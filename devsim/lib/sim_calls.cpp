@@ -59,6 +59,7 @@ void SimDevice::Impl::WatchHangUp(bool closed, int64_t nowMs) {
     if (modem.inCall && p.slave >= 0 && tcgetattr(p.slave, &t) == 0) speedZero = cfgetospeed(&t) == B0;
     if ((closed || speedZero) && modem.dtr == 2) {
         EndCall(false, nowMs);
+        modem.dialHeldUntilMs = -1;  // a dial still waiting is called off with it
         ClearDataLine();
     }
     if ((closed || speedZero) && modem.dtr == 1 && modem.dataMode) {
@@ -97,6 +98,14 @@ void SimDevice::Impl::Relay(int64_t nowMs) {
     }
     PeerPings(peer, nowMs);
     PeerReap(peer, false);
+}
+
+// A held dial ends: the modem gives up on the network (dueOnly) or the host breaks it off with a
+// byte; either way NO CARRIER, and no call.
+void SimDevice::Impl::AbortDial(int64_t nowMs, bool dueOnly) {
+    if (modem.dialHeldUntilMs < 0 || (dueOnly && nowMs < modem.dialHeldUntilMs)) return;
+    modem.dialHeldUntilMs = -1;
+    Queue(PORT_DATA, kNoCarrier, nowMs, true);
 }
 
 }  // namespace devsim

@@ -73,6 +73,7 @@ std::string SimDevice::Impl::Status() const {
       << "data-mode " << (m.dataMode ? "on" : "off") << "\n"
       << "dtr " << m.dtr << "," << m.savedDtr << "\n"
       << "network " << (!m.dialOk ? "refuse" : peer.silent ? "silent" : "normal") << "\n"
+      << "dial-hang " << (m.dialHeldUntilMs >= 0 ? "held" : m.dialHangMs > 0 ? "armed" : "none") << "\n"
       << "pings " << (peer.pingsDropped ? "dropped" : "answered") << "\n"
       << "data-peer " << (peer.command.empty() ? "none" : peer.pid > 0 ? "running" : "idle") << "\n"
       << "data-port-holders " << holders << "\n"
@@ -165,8 +166,24 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         m.simPresent = arg == "present";
         return "ok";
     }
+    // A dial left hanging, and a reboot of the modem's own: the calls that end without warning.
+    if (word == "dial" && arg.compare(0, 5, "hang ") == 0) {
+        if (!ParseDecimal(arg.substr(5), 1, 3600, n)) return "error: dial hang takes seconds, 1 to 3600";
+        m.dialHangMs = n * 1000;
+        return "ok";
+    }
+    if (word == "reboot") {
+        if (!ParseDecimal(arg, 1, 3600, n)) return "error: reboot takes seconds, 1 to 3600";
+        // The call is gone with no NO CARRIER (the network side ends), nothing queued goes out,
+        // and the modem comes back as after a power-up once the time is over.
+        EndCall(false, now);
+        for (Port& p : ports) p.out.clear();
+        m.rebootUntilMs = now + n * 1000LL;
+        ModemPowerOn(m, now, bootMs);
+        return "ok";
+    }
     if (word == "dial") {
-        if (arg != "ok" && arg != "no-carrier") return "error: expected ok or no-carrier";
+        if (arg != "ok" && arg != "no-carrier") return "error: expected ok, no-carrier or hang SECONDS";
         m.dialOk = arg == "ok";
         return "ok";
     }

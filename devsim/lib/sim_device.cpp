@@ -73,6 +73,7 @@ void SimDevice::Impl::Serve() {
             EscapeDue(now);
             Relay(now);
         }
+        AbortDial(now, true);
         Flood();  // first: a flooded port's answers never go out
         SendDue(now);
         PowerServiceTick(power, modem, now, bootMs);

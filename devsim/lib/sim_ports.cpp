@@ -163,6 +163,15 @@ void SimDevice::Impl::Receive(int i, const char* data, size_t n) {
             return;
         }
     }
+    // A modem busy rebooting reads nothing of what reaches its UART.
+    if (now < modem.rebootUntilMs) return;
+    if (i == PORT_DATA && modem.dialHeldUntilMs >= 0) {
+        // Any byte from the host ends a dial that is still waiting for its answer, as a V.250
+        // modem does; the byte itself is spent on that.
+        AbortDial(now);
+        data++;
+        n--;
+    }
     const int64_t quietMs = now - p.lastRxMs;
     p.lastRxMs = now;
     if (i == PORT_DATA && modem.dataMode && peer.pid > 0) {
@@ -220,6 +229,14 @@ void SimDevice::Impl::LineDone(int i) {
         if (u.compare(0, na.size(), na) == 0 &&
             (u.size() == na.size() || u[na.size()] == '=' || u[na.size()] == '?'))
             return;
+    }
+    if (i == PORT_DATA && modem.dialHangMs > 0 && modem.type == MODEM_CELL &&
+        UpperText(line).compare(0, 3, "ATD") == 0) {
+        // The network leaves this dial unanswered: only the echo goes out for now.
+        modem.dialHeldUntilMs = now + modem.dialHangMs;
+        modem.dialHangMs = 0;
+        if (modem.echo) Queue(i, line + "\r", now, true);
+        return;
     }
     const bool wasInCall = modem.inCall;
     std::string answer = ModemAnswer(modem, i, line);

@@ -9,8 +9,14 @@
 # nothing, so the OK is not waited for long and an AT is sent in its place. The carriage return
 # after the escape also ends any bytes left on the line by the pppd that just hung up (its last
 # LCP frames, echoed by the modem), which would otherwise run into the first command line.
-# NO CARRIER ends the script only from the hang-up on: until then it is the old call's end (the
-# network hanging up while the next pppd already holds the port), not a refused dial.
+# NO CARRIER ends the script only from the hang-up to the dial: before, it is the old call's end
+# (the network hanging up while the next pppd already holds the port), after, it may be the end
+# of a dial broken off below.
+# A dial whose activation request the network lost gets no answer for many seconds. After 10 s a
+# carriage return breaks it off (any byte ends a dial in progress; the modem says NO CARRIER) and
+# the script dials once more: a fresh request is mostly answered at once, well within the time
+# linkwarden's watchdog gives a restarted pppd, where giving up would cost a modem reset. A dial
+# the network refuses then ends the script only when the second dial times out too.
 # The script lands next to this file (/etc/ppp on the box).
 set -e
 dir=$(cd "$(dirname "$0")" && pwd)
@@ -27,9 +33,10 @@ OK-AT-OK ATH
 ABORT 'NO CARRIER'
 TIMEOUT 3
 OK AT&D2
+CLR_ABORT 'NO CARRIER'
 OK ATD*99***3#
 TIMEOUT 10
-CONNECT ''
+CONNECT-\r\d\dATD*99***3#-CONNECT ''
 CHAT
 mv "$script.tmp" "$script"
 exit 0
