@@ -76,6 +76,7 @@ void SimDevice::Impl::Serve() {
         Flood();  // first: a flooded port's answers never go out
         SendDue(now);
         PowerServiceTick(power, modem, now, bootMs);
+        PowerUp();
     }
 }
 
