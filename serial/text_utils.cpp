@@ -120,7 +120,7 @@ char* AnswerValueStart(char* rxBuf, const char* cmd) {
     const char* p = rxBuf;
     while (p < start && !IsDigit(*p)) p++;
     if (p < start) {
-        printf("\nCFG-ANS: %s answer: %d bytes of other results ahead of it passed over", cmd,
+        printf("\nCFG-ANS: %s: value taken %d bytes into the reply, past other results", cmd,
                static_cast<int>(start - rxBuf));
     }
     return start;

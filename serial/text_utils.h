@@ -18,5 +18,5 @@ int LeadingDecimal(const char* text);
 // for AT+CSQ) wherever it stands; for a bare answer ("353535099996462" for AT+CGSN) from the
 // first line after the command's echo that is not another command's "+"/"#" result. Without
 // the echo, rxBuf itself. When digits are passed over, prints
-// "\nCFG-ANS: CMD answer: N bytes of other results ahead of it passed over".
+// "\nCFG-ANS: CMD: value taken N bytes into the reply, past other results".
 char* AnswerValueStart(char* rxBuf, const char* cmd);

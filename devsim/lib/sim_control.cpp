@@ -171,17 +171,15 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
             return "ok";
         }
         std::stringstream ss(arg);
-        std::string when, port, text;
+        std::string when, port, rest, text;
         ss >> when >> port;
-        std::getline(ss, text);
-        text = Trim(text);
+        std::getline(ss, rest);
         const int first = port == "aux" ? PORT_AUX : PORT_DATA;
         const int last = port == "data" ? PORT_DATA : PORT_AUX;
         if ((when != "now" && when != "ahead" && when != "boot") ||
             (port != "data" && port != "aux" && port != "both"))
             return "error: expected urc now|ahead|boot data|aux|both TEXT, or urc none";
-        if (text.empty() || !IdentityText(text, 100, text))
-            return kTextRule;
+        if (!IdentityText(Trim(rest), 100, text) || text.empty()) return kTextRule;
         for (int i = first; i <= last; i++) {
             if (when == "now") QueueUnsolicited(i, {text}, now);
             else (when == "ahead" ? urcAhead[i] : urcBoot[i]).push_back(text);

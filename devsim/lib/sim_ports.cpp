@@ -258,12 +258,16 @@ void SimDevice::Impl::LineDone(int i) {
         if (modem.analogReply == ANALOG_REPLY_NONE) answer.clear();
         if (modem.analogReply == ANALOG_REPLY_SHORT && answer.size() > 5) answer.resize(5);
     }
-    QueueUnsolicited(i, urcAhead[i], now);
+    // Codes held for this moment go out just before the echo, in the same write.
+    std::string ahead;
+    for (const std::string& text : urcAhead[i]) ahead += "\r\n" + text + "\r\n";
     urcAhead[i].clear();
-    if (Names(line, modem.late) && answer.size() > echoLen) {
+    answer = ahead + answer;
+    const size_t atOnce = ahead.size() + echoLen;
+    if (Names(line, modem.late) && answer.size() > atOnce) {
         // The echo goes out as the command arrives; the result only when the modem has it.
-        Queue(i, answer.substr(0, echoLen), now, true);
-        Queue(i, answer.substr(echoLen), now + modem.lateMs, true);
+        Queue(i, answer.substr(0, atOnce), now, true);
+        Queue(i, answer.substr(atOnce), now + modem.lateMs, true);
         return;
     }
     Queue(i, answer, now, true);

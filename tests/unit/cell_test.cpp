@@ -66,6 +66,10 @@ TEST(CellBaud, probes_in_table_order_and_moves_both_ends) {
         // Our end follows only 115200, else 57600, where a modem now at 9600 never hears AT&W;
         // the change still counts.
         {{"rate 115200"}, 9600, OK, 1, B57600, {"AT", "AT+IPR=9600"}},
+        // A profile saved with echo off answers OK without the echo: echo is turned on, the
+        // probe asked again, and AT&W keeps echo on for the next power-up.
+        {{"rate 115200", "saved-echo off", "echo off"}, 115200, OK, 1, B115200,
+         {"AT", "AT", "ATE1", "AT", "AT+IPR=115200", "AT&W"}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.setup.back());
@@ -86,6 +90,7 @@ TEST(CellBaud, probes_in_table_order_and_moves_both_ends) {
                                                    ", " + probeRate[r.found] + " bps. ";
         EXPECT_NE(cell.out.find(line), std::string::npos) << cell.out;
         EXPECT_EQ(cell.out.find("cell modem set to") != std::string::npos, r.result == OK);
+        EXPECT_NE(cell.sim.Control("status").find("\nsaved-echo on\n"), std::string::npos);
     }
 }
 
@@ -104,6 +109,8 @@ TEST(CellIdentity, output_and_leaf_hold_the_same_text_or_the_placeholder) {
         {ReadSimId, "iccid 8901410427946171356", LEAF_CELL_CCID, OK, "8901410427946171356", {"AT+CCID"}, ""},
         {ReadSimId, "iccid 89014104279461713562", LEAF_CELL_CCID, OK, "89014104279461713562", {"AT+CCID"}, ""},
         {ReadSimId, "iccid none", LEAF_CELL_CCID, NOT_OK, "SIM ID unknown", Cmds(2, "AT+CCID"), noSimId + noSimId},
+        {ReadSimId, "urc ahead data +CREG: 5", LEAF_CELL_CCID, OK, "89014104279461713562", {"AT+CCID"},
+         "\nCFG-ANS: AT+CCID: value taken 22 bytes into the reply, past other results"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.setup);
@@ -126,6 +133,7 @@ TEST(CellFirmware, joins_release_and_factory_number_and_publishes_both) {
                                                                               "AT#CFVR", "AT#CFVR"}},
         // What the caller's buffer held (an IMEI) does not show in front of the suffix.
         {{"fw unknown", "cfvr 7"}, OK, "??.??.???.07", 0, 7, {"AT+GMR", "AT+GMR", "AT#CFVR"}},
+        {{"urc ahead data #QSS: 1"}, OK, "20.00.524.02", 0x0140020C, 2, {"AT+GMR", "AT#CFVR"}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.setup.back());
@@ -165,6 +173,7 @@ TEST(CellSignal, reading_is_converted_and_published_and_a_closed_port_is_skipped
         {"csq 0", OK, -113, 0, 0, -111, 1},
         {"csq 99", NOT_OK, -9999, 0, 0, -111, 2},  // unknown twice: no reading
         {"csq 99,22", OK, -69, 22, 4, -69, 2},
+        {"urc ahead data +CREG: 5", OK, -79, 17, 3, -79, 1},  // the level, not the code's 5
     };
     for (const auto& r : rows) {
         Cell cell({r.setup});
