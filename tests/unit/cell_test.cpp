@@ -173,7 +173,6 @@ TEST(CellSignal, reading_is_converted_and_published_and_a_closed_port_is_skipped
         {"csq 0", OK, -113, 0, 0, -111, 1},
         {"csq 99", NOT_OK, -9999, 0, 0, -111, 2},  // unknown twice: no reading
         {"csq 99,22", OK, -69, 22, 4, -69, 2},
-        {"urc ahead data +CREG: 5", OK, -79, 17, 3, -79, 1},  // the level, not the code's 5
     };
     for (const auto& r : rows) {
         Cell cell({r.setup});
