@@ -66,8 +66,7 @@ TEST(CellBaud, probes_in_table_order_and_moves_both_ends) {
         // Our end follows only 115200, else 57600, where a modem now at 9600 never hears AT&W;
         // the change still counts.
         {{"rate 115200"}, 9600, OK, 1, B57600, {"AT", "AT+IPR=9600"}},
-        // A profile saved with echo off answers OK without the echo: echo is turned on, the
-        // probe asked again, and AT&W keeps echo on for the next power-up.
+        // A profile saved with echo off: echo turned on, the probe asked again, AT&W keeps it on.
         {{"rate 115200", "saved-echo off", "echo off"}, 115200, OK, 1, B115200,
          {"AT", "AT", "ATE1", "AT", "AT+IPR=115200", "AT&W"}},
     };
