@@ -25,7 +25,7 @@ struct Modem {
     int savedRate = 115200;
 
     bool echo = true;
-    bool savedEcho = true;  // ATE0 then AT&W: every power-up (and ATZ) comes back without echo
+    bool savedEcho = true;  // the echo AT&W stored: every power-up and ATZ bring it back
     bool verbose = true;  // analog result form: words or numbers
     int cmee = 0;
     int icmp = 0;
