@@ -1,6 +1,6 @@
-// Any bytes as the store's ppp1 address leaf, read the way the link comes up: the text is kept in
-// ppp1IpAddr (cut to 19 characters) and given back as the address the dotted text names, 0 for
-// anything that is no dotted address; a failed read keeps the earlier text.
+// Any bytes as the store's ppp1 address leaf, read the way the link comes up: a good read keeps
+// the text's first 19 characters in ppp1IpAddr, a failed one the earlier text, and the result is
+// the address that text names, first number high, 0 for anything that is no dotted address.
 #include <arpa/inet.h>
 
 #include <cstdint>
@@ -35,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     api_status_t st = CDS_STATUS_OK;
     api.get_leaf(LEAF_PPP1_IP_ADDRESS, st, e, info);
     if (st != CDS_STATUS_OK && memcmp(before, ppp1IpAddr, sizeof before) != 0) __builtin_trap();
+    std::string text;
+    e.to_string(text);
+    if (st == CDS_STATUS_OK && text.substr(0, sizeof ppp1IpAddr - 1) != ppp1IpAddr) __builtin_trap();
     struct in_addr a;
     uint32_t want = inet_pton(AF_INET, ppp1IpAddr, &a) == 1 ? ntohl(a.s_addr) : 0;
     if (static_cast<uint32_t>(address) != want) __builtin_trap();

@@ -218,22 +218,28 @@ static void LoadAutoPing() {
     }
 
     // A single leaf that could not be read keeps its default without a message, except where a
-    // ping that will run could not work with it: the time-out and the target.
+    // ping that will run could not work with it: the time-out and the target. The target is
+    // judged before the time-out is spoken of, so that a target that turns the auto-ping off
+    // leaves no line about a time-out no ping will use.
     if (statuses[0] == CDS_STATUS_OK) watchdogSettings.autoPingInterval = elements[0].to_int();
     if (statuses[1] == CDS_STATUS_OK) watchdogSettings.autoPingRetries = elements[1].to_int();
-    if (watchdogSettings.autoPingInterval > 0 && statuses[2] != CDS_STATUS_OK) {
+    const bool timeoutRead = statuses[2] == CDS_STATUS_OK;
+    const bool timeoutUnreadable = watchdogSettings.autoPingInterval > 0 && !timeoutRead;
+    const bool timeoutRefused = timeoutRead && !TakePingTimeout(elements[2].to_int());
+    std::string target;
+    if (statuses[3] == CDS_STATUS_OK) elements[3].to_string(target);
+    TakePingTarget(statuses[3], target);
+    if (watchdogSettings.autoPingInterval <= 0) return;
+    if (timeoutUnreadable) {
         printf("CFG-HCE: %s could not be read; ping time-out %d ms\n", LEAF_AUTO_PING_TIMEOUT,
                static_cast<int>(PING_TIMEOUT_FLOOR_MS));
         watchdogSettings.autoPingTimeout = PING_TIMEOUT_FLOOR_MS;
-    } else if (statuses[2] == CDS_STATUS_OK && !TakePingTimeout(elements[2].to_int())) {
+    } else if (timeoutRefused) {
         printf("CFG-HCE: %s = %d refused (seconds, 1 to %d); ping time-out %d ms\n",
                LEAF_AUTO_PING_TIMEOUT, elements[2].to_int(), static_cast<int>(PING_TIMEOUT_MAX_S),
                static_cast<int>(PING_TIMEOUT_FLOOR_MS));
         watchdogSettings.autoPingTimeout = PING_TIMEOUT_FLOOR_MS;
     }
-    std::string target;
-    if (statuses[3] == CDS_STATUS_OK) elements[3].to_string(target);
-    TakePingTarget(statuses[3], target);
 }
 
 void LoadWatchdogSettings() {

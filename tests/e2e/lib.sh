@@ -11,7 +11,7 @@ set -u
 
 : "${SOURCE_DIR:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 : "${BUILD_DIR:=$SOURCE_DIR/build}"
-: "${CDS_BIN:=$BUILD_DIR/platform/cds/cds}"
+: "${CDS_BIN:=$BUILD_DIR/cds}"
 : "${LINKWARDEN_BIN:=$BUILD_DIR/linkwarden}"
 : "${DEVSIM_BIN:=$BUILD_DIR/devsim/linkwarden-devsim}"
 export LINKWARDEN_BIN DEVSIM_BIN

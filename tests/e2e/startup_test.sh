@@ -92,7 +92,7 @@ for leaf in /U6F/AnalogModem/Configured/Value /U6IC/Comms/CellularModem/Configur
     value=$(CDS_STORE="$store" "$CDS_BIN" get "$leaf" 2>/dev/null) || value="<missing>"
     [ "$value" = false ] || fail "$leaf is $value, want false"
 done
-leaves=$(CDS_STORE="$store" "$CDS_BIN" list | wc -l)
+leaves=$(find "$store" -type f ! -name '.*' | wc -l)
 [ "$leaves" -eq 2 ] || fail "$leaves leaves written, want only the two configured leaves"
 
 # --- the store folder is missing: the process stops after the command line, touching nothing;

@@ -134,6 +134,7 @@ TEST_F(Watchdog, only_an_address_or_host_name_becomes_the_ping_target) {
         const bool accepted = row.shown.empty();
         EXPECT_EQ(watchdogSettings.autoPingInterval, accepted ? 10 : 0);
         EXPECT_EQ(watchdogSettings.autoPingIp, accepted ? row.ip : "");
+        EXPECT_EQ(Count("ping time-out"), accepted ? 1u : 0u) << out;  // the time-out leaf is unset
         ASSERT_EQ(fakeos::syslogLines.size(), accepted ? 0u : 1u);
         if (accepted) continue;
         EXPECT_NE(fakeos::syslogLines[0].second.find(row.shown), std::string::npos);
