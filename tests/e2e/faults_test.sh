@@ -35,7 +35,6 @@ e2e_sandbox gsm --leaf "$SETTINGS/RefreshInterval/Value int 0" --rate 115200 \
     --set 'fw 20.00.5\xe624'
 e2e_start_linkwarden "$SPEED"
 e2e_wait_for "CFG-CFG: Successfully brought up PPP connection" 400
-# What the queries make of such answers is in the unit rows; here the store keeps valid leaves.
 check_store_leaves
 e2e_wait_for "$GOOD_SIG" 120
 
