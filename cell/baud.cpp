@@ -3,6 +3,7 @@
 #include "cell/baud.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <termios.h>
 
 #include "base/globals.h"
@@ -31,6 +32,20 @@ const BaudProbe kBaudProbes[] = {
 const int kProbeDelayUs = 2000000;
 const int kCmdDelayUs = 100000;
 
+// One probe: "AT" at the port's current speed. A modem whose saved profile has echo off (ATE0
+// kept by AT&W) answers "\r\nOK\r\n" without the echo an answer needs, at every power-up, so it
+// would never be found and every attempt would power-cycle it again: turn its echo on and ask
+// once more. The AT&W after the rate change then keeps echo on in the profile.
+int Probe(int fd, char* rxBuf, int idx) {
+    if (SendCellModemCmd(fd, "AT", 5, rxBuf, 1, kProbeDelayUs, "OK", 0) == OK) return OK;
+    if (strstr(rxBuf, "OK") == nullptr || strstr(rxBuf, "AT") != nullptr) return NOT_OK;
+    printf("\nCFG-SCB: idx:%d, %s bps: OK without the echo; echo turned on (ATE1)", idx,
+           kBaudProbes[idx].rateText);
+    fflush(stdout);
+    SendCellModemCmd(fd, "ATE1", 1, rxBuf, 1, kCmdDelayUs, nullptr, 0);
+    return SendCellModemCmd(fd, "AT", 5, rxBuf, 1, kProbeDelayUs, "OK", 0);
+}
+
 }  // namespace
 
 int SetCellBaud(int fd, int rate, char* rxBuf) {
@@ -46,7 +61,7 @@ int SetCellBaud(int fd, int rate, char* rxBuf) {
     for (int idx = 0; kBaudProbes[idx].speed != 0; ++idx) {
         ConfigModemPort(fd, kBaudProbes[idx].speed);
         OsSleep(1);
-        if (SendCellModemCmd(fd, "AT", 5, rxBuf, 1, kProbeDelayUs, "OK", 0) == OK) {
+        if (Probe(fd, rxBuf, idx) == OK) {
             if (vexDebug) {
                 printf("\nCFG-SCB: found cell's current baud: idx:%d, %s bps. ", idx,
                        kBaudProbes[idx].rateText);

@@ -55,7 +55,7 @@ int QueryNumber(const NumberQuery& q, int fd, char* out, char* rxBuf) {
     for (int pass = 0; pass < 2 && status != OK; ++pass) {
         status = SendCellModemCmd(fd, q.cmd, 5, rxBuf, 1, kCmdDelayUs, "OK", q.reportFailures);
         if (status != OK) continue;
-        status = YankStrNumbers(rxBuf, number, NUMBER_SIZE);
+        status = YankStrNumbers(AnswerValueStart(rxBuf, q.cmd), number, NUMBER_SIZE);
         if (status != OK) {
             if (q.notFoundMsg) printf("%s", q.notFoundMsg);
             CopyBounded(number, q.placeholder, NUMBER_SIZE);
@@ -106,7 +106,7 @@ int ReadFwVersion(int fd, char* fwVersion, char* rxBuf) {
             printf("\nCFG-RFV: **** ReadFwVersion: ERROR, status != OK ***");
             continue;
         }
-        status = YankStrNumbers(rxBuf, high, FW_PART_SIZE);
+        status = YankStrNumbers(AnswerValueStart(rxBuf, "AT+GMR"), high, FW_PART_SIZE);
         if (status == OK) {
             CopyBounded(fwVersion, high, FW_PART_SIZE - 1);
         } else {
@@ -122,7 +122,7 @@ int ReadFwVersion(int fd, char* fwVersion, char* rxBuf) {
             printf("\nCFG-RFV: **** ReadFwVersion, Least sig value: ERROR, status != OK ***");
             continue;
         }
-        status = YankStrNumbers(rxBuf, low, FW_PART_SIZE);
+        status = YankStrNumbers(AnswerValueStart(rxBuf, "AT#CFVR"), low, FW_PART_SIZE);
         if (status != OK) {
             printf("\nCFG-RFV: ReadFwVersion: FW version not found");
             CopyBounded(low, kFwSuffixUnknown, FW_PART_SIZE - 1);

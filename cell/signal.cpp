@@ -43,11 +43,11 @@ int ReadSigLevel(int fd, int* dBm, int* csq, char* rxBuf, int* bars) {
             status = NOT_OK;
             continue;
         }
-        // "AT+CSQ\r\r\n+CSQ: 17,99\r\n\r\nOK\r\n": the echo has no digits, so the first number is
-        // the level field of the +CSQ: line.
+        // "AT+CSQ\r\r\n+CSQ: 17,99\r\n\r\nOK\r\n": the first number of the +CSQ: line is the level,
+        // also when a "+CREG: 5" stands in front of it.
         char number[40];
         memset(number, 0, sizeof number);
-        if (YankStrNumbers(rxBuf, number, 20) == OK) {
+        if (YankStrNumbers(AnswerValueStart(rxBuf, "AT+CSQ"), number, 20) == OK) {
             int level = LeadingDecimal(number);
             if (level <= kCsqMax) {
                 *csq = level;

@@ -100,3 +100,28 @@ int LeadingDecimal(const char* text) {
     }
     return v;
 }
+
+char* AnswerValueStart(char* rxBuf, const char* cmd) {
+    const char* name = strncmp(cmd, "AT", 2) == 0 ? cmd + 2 : cmd;
+    char own[32];
+    snprintf(own, sizeof own, "%s:", name);
+
+    char* start = strstr(rxBuf, own);
+    if (start == nullptr) {
+        start = strstr(rxBuf, cmd);
+        if (start == nullptr) return rxBuf;
+        start += strlen(cmd);
+        for (;;) {
+            while (*start == '\r' || *start == '\n') start++;
+            if (*start != '+' && *start != '#') break;
+            start += strcspn(start, "\r\n");
+        }
+    }
+    const char* p = rxBuf;
+    while (p < start && !IsDigit(*p)) p++;
+    if (p < start) {
+        printf("\nCFG-ANS: %s: value taken %d bytes into the reply, past other results", cmd,
+               static_cast<int>(start - rxBuf));
+    }
+    return start;
+}

@@ -44,7 +44,12 @@ const char kNoCarrier[] = "\r\nNO CARRIER\r\n";
 struct Pending {
     int64_t dueMs;
     std::string bytes;
+    bool unsolicited = false;  // sent on the modem's own account: heard only at the modem's rate
 };
+
+// The supply rising at power-up, as the host's UART reads it: NULs, 0xFF and 0xC0.
+const char kPowerUpNoise[] = "\xff\xc0\x00\xff\x00\xc0\xc0\xff\x00\x00\xff\xc0";
+const size_t kPowerUpNoiseLen = sizeof kPowerUpNoise - 1;
 
 struct Port {
     int master = -1;
@@ -74,6 +79,12 @@ struct SimDevice::Impl {
     std::thread thread;
     std::atomic<bool> stopping{false};
 
+    // Unsolicited result codes (+CREG: 5, RING...) per port: those that go out right before the
+    // next answer, and the burst of every power-up, once the modem is ready.
+    std::vector<std::string> urcAhead[2];
+    std::vector<std::string> urcBoot[2];
+    int64_t poweredUpReadyMs = -1;  // the power-up whose noise and burst are on their way
+
     std::string LinkPath(int i) const { return root + "/dev/" + kLinkNames[i]; }
     std::string WorldDir() const { return root + "/devsim/world"; }
 
@@ -83,6 +94,9 @@ struct SimDevice::Impl {
     void Receive(int i, const char* data, size_t n);
     void LineDone(int i);
     void Queue(int i, const std::string& bytes, int64_t nowMs, bool faults);
+    void QueueUnsolicited(int i, const std::vector<std::string>& lines, int64_t dueMs);
+    void PowerUp();
+    bool HostAtModemRate(int i) const;
     void SendDue(int64_t nowMs);
     void Flood();
     void StartCall(std::string& answer, int64_t nowMs);

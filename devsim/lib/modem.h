@@ -25,6 +25,7 @@ struct Modem {
     int savedRate = 115200;
 
     bool echo = true;
+    bool savedEcho = true;  // the echo AT&W stored: every power-up and ATZ bring it back
     bool verbose = true;  // analog result form: words or numbers
     int cmee = 0;
     int icmp = 0;
@@ -64,6 +65,12 @@ struct Modem {
     int split = 1;
     int analogReply = ANALOG_REPLY_NORMAL;
     int flood = 0;  // one bit per port (1 << PORT_DATA, 1 << PORT_AUX): noise without end
+
+    // What the modem says, and when: one command answered late (its echo at once, the rest
+    // lateMs later), and a power-up that puts noise on both lines as the supply rises.
+    std::string late;  // upper-cased command, matched as noanswer is; empty for none
+    int lateMs = 0;
+    bool powerUpNoise = false;
 };
 
 // Supported line rates and their termios speed constants; 0 when the rate is not a UART rate.
@@ -73,7 +80,7 @@ int RateOfSpeed(unsigned int speed);
 
 // A fresh device of the given type with every setting and fault at its default.
 void ModemFactory(Modem& m, int type);
-// Power-up: the stored rate comes back, echo on, CMEE 0, the requested port layout applies;
+// Power-up: the stored rate and echo come back, CMEE 0, the requested port layout applies;
 // the modem answers once bootMs have passed after nowMs, and not before a reboot of its own ends.
 void ModemPowerOn(Modem& m, int64_t nowMs, int bootMs);
 // Power-down: no answers, the call is gone.

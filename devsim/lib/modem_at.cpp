@@ -57,7 +57,7 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
         return kOk;
     }
     if (cmd == "Z" || cmd == "Z0") {
-        m.echo = true;
+        m.echo = m.savedEcho;  // the stored profile comes back
         m.cmee = 0;
         return kOk;
     }
@@ -103,6 +103,7 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
     if (cmd == "&W" || cmd == "&W0") {
         m.savedRate = m.rate;
         m.savedDtr = m.dtr;
+        m.savedEcho = m.echo;
         return kOk;
     }
     if (cmd.rfind("+CMEE=", 0) == 0) {
@@ -211,7 +212,7 @@ void ModemPowerOn(Modem& m, int64_t nowMs, int bootMs) {
     m.readyAtMs = nowMs + bootMs > m.rebootUntilMs ? nowMs + bootMs : m.rebootUntilMs;
     m.rate = m.savedRate;
     m.dtr = m.savedDtr;
-    m.echo = true;
+    m.echo = m.savedEcho;
     m.verbose = true;
     m.cmee = 0;
     m.portcfgActive = m.portcfgRequested;

@@ -42,6 +42,8 @@ bool IdentityText(const std::string& s, size_t max, std::string& out) {
     return out.size() <= max;
 }
 
+const char kTextRule[] = "error: printable text (\\xHH for any byte but CR, LF), at most 100 bytes";
+
 }  // namespace
 
 void SimDevice::Impl::SetType(int type) {
@@ -63,6 +65,7 @@ std::string SimDevice::Impl::Status() const {
       << "rate " << m.rate << "\n"
       << "saved-rate " << m.savedRate << "\n"
       << "echo " << (m.echo ? "on" : "off") << "\n"
+      << "saved-echo " << (m.savedEcho ? "on" : "off") << "\n"
       << "verbose " << (m.verbose ? "on" : "off") << "\n"
       << "cmee " << m.cmee << "\n"
       << "icmp " << m.icmp << "\n"
@@ -126,7 +129,7 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
     if (word == "imei" || word == "iccid" || word == "fw" || word == "cfvr") {
         std::string text;
         if (!IdentityText(arg, 100, text))
-            return "error: printable text (\\xHH for any byte but CR, LF), at most 100 bytes";
+            return kTextRule;
         (word == "imei" ? m.imei : word == "iccid" ? m.iccid : word == "fw" ? m.fw : m.cfvr) = text;
         return "ok";
     }
@@ -161,6 +164,41 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         m.noanswer = arg == "none" ? "" : UpperText(arg);
         return "ok";
     }
+    // What the modem says, and when: unsolicited result codes, a late answer, the saved echo,
+    // noise at power-up.
+    if (word == "urc") {
+        if (arg == "none") {
+            for (int i = 0; i < 2; i++) urcAhead[i].clear(), urcBoot[i].clear();
+            return "ok";
+        }
+        std::stringstream ss(arg);
+        std::string when, port, rest, text;
+        ss >> when >> port;
+        std::getline(ss, rest);
+        const int first = port == "aux" ? PORT_AUX : PORT_DATA;
+        const int last = port == "data" ? PORT_DATA : PORT_AUX;
+        if ((when != "now" && when != "ahead" && when != "boot") ||
+            (port != "data" && port != "aux" && port != "both"))
+            return "error: expected urc now|ahead|boot data|aux|both TEXT, or urc none";
+        if (!IdentityText(Trim(rest), 100, text) || text.empty()) return kTextRule;
+        for (int i = first; i <= last; i++) {
+            if (when == "now") QueueUnsolicited(i, {text}, now);
+            else (when == "ahead" ? urcAhead[i] : urcBoot[i]).push_back(text);
+        }
+        return "ok";
+    }
+    if (word == "late") {
+        std::stringstream ss(arg);
+        std::string cmd;
+        ss >> cmd >> n;
+        if (cmd == "none") m.late.clear();
+        else if (cmd.size() < 3 || !ss || n < 0 || n > 600000 || !ss.eof())
+            return "error: expected late CMD MS (0 to 600000), or late none";
+        else m.late = UpperText(cmd), m.lateMs = n;
+        return "ok";
+    }
+    if (word == "saved-echo") return onOff(m.savedEcho);
+    if (word == "power-up-noise") return onOff(m.powerUpNoise);
     if (word == "sim") {
         if (arg != "present" && arg != "missing") return "error: expected present or missing";
         m.simPresent = arg == "present";

@@ -77,6 +77,7 @@ void SimDevice::Impl::Serve() {
         Flood();  // first: a flooded port's answers never go out
         SendDue(now);
         PowerServiceTick(power, modem, now, bootMs);
+        PowerUp();
     }
 }
 

@@ -25,6 +25,15 @@ double RealNow() {
     return (double)ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
+// Whether a command line is the command a fault names ("AT#CFVR" also covers "AT#CFVR?" and
+// "AT#CFVR=1"); an empty name covers nothing.
+bool Names(const std::string& line, const std::string& name) {
+    if (name.empty()) return false;
+    const std::string u = UpperText(line);
+    return u.compare(0, name.size(), name) == 0 &&
+           (u.size() == name.size() || u[name.size()] == '=' || u[name.size()] == '?');
+}
+
 }  // namespace
 
 bool SimDevice::Impl::OpenPorts() {
@@ -98,12 +107,40 @@ void SimDevice::Impl::Queue(int i, const std::string& bytes, int64_t nowMs, bool
     }
 }
 
+bool SimDevice::Impl::HostAtModemRate(int i) const {
+    struct termios t;
+    unsigned int hostSpeed = 0;
+    if (ports[i].slave >= 0 && tcgetattr(ports[i].slave, &t) == 0) hostSpeed = cfgetospeed(&t);
+    return hostSpeed == SpeedOfRate(modem.rate);
+}
+
+// "\r\n+CREG: 5\r\n": framed as any result. The data port keeps them back during a call.
+void SimDevice::Impl::QueueUnsolicited(int i, const std::vector<std::string>& lines, int64_t dueMs) {
+    if (i == PORT_DATA && modem.dataMode) return;
+    for (const std::string& text : lines) ports[i].out.push_back({dueMs, "\r\n" + text + "\r\n", true});
+}
+
+// Once per power-up: the noise of the supply rising at once, the burst when the modem is ready.
+void SimDevice::Impl::PowerUp() {
+    if (!modem.powered || modem.readyAtMs == poweredUpReadyMs) return;
+    poweredUpReadyMs = modem.readyAtMs;
+    for (int i = 0; i < 2; i++) {
+        if (modem.powerUpNoise)
+            ports[i].out.push_back({MonoMs(), std::string(kPowerUpNoise, kPowerUpNoiseLen)});
+        QueueUnsolicited(i, urcBoot[i], modem.readyAtMs);
+    }
+}
+
 void SimDevice::Impl::SendDue(int64_t nowMs) {
-    for (Port& p : ports) {
+    for (int i = 0; i < 2; i++) {
+        Port& p = ports[i];
         // The power service may have switched the modem off with answers still on their way.
         if (!modem.powered) p.out.clear();
         while (!p.out.empty() && p.out.front().dueMs <= nowMs) {
-            const std::string& b = p.out.front().bytes;
+            std::string b = p.out.front().bytes;
+            // What the modem says of its own accord reaches a host at another speed as noise.
+            if (p.out.front().unsolicited && modem.type == MODEM_CELL && !HostAtModemRate(i))
+                b = modem.garbage ? kNoise : "";
             if (p.master >= 0) {
                 // A host that never reads loses what does not fit, as with a real UART.
                 ssize_t w = write(p.master, b.data(), b.size());
@@ -153,10 +190,7 @@ void SimDevice::Impl::Receive(int i, const char* data, size_t n) {
     if (modem.type == MODEM_NONE) return;
     if (modem.type == MODEM_CELL) {
         // The host's line speed against the modem's: mismatched bytes are noise to the UART.
-        struct termios t;
-        unsigned int hostSpeed = 0;
-        if (p.slave >= 0 && tcgetattr(p.slave, &t) == 0) hostSpeed = cfgetospeed(&t);
-        if (hostSpeed != SpeedOfRate(modem.rate)) {
+        if (!HostAtModemRate(i)) {
             p.line.clear();
             if (modem.garbage && modem.powered && now >= modem.readyAtMs && !modem.silent)
                 Queue(i, kNoise, now, false);
@@ -223,13 +257,7 @@ void SimDevice::Impl::LineDone(int i) {
     const int64_t now = MonoMs();
     if (!modem.powered || now < modem.readyAtMs || modem.silent) return;
     if (modem.type == MODEM_ANALOG && i != PORT_DATA) return;  // an analog modem has one port
-    if (!modem.noanswer.empty()) {
-        const std::string u = UpperText(line);
-        const std::string& na = modem.noanswer;
-        if (u.compare(0, na.size(), na) == 0 &&
-            (u.size() == na.size() || u[na.size()] == '=' || u[na.size()] == '?'))
-            return;
-    }
+    if (Names(line, modem.noanswer)) return;
     if (i == PORT_DATA && modem.dialHangMs > 0 && modem.type == MODEM_CELL &&
         UpperText(line).compare(0, 3, "ATD") == 0) {
         // The network leaves this dial unanswered: only the echo goes out for now.
@@ -239,12 +267,25 @@ void SimDevice::Impl::LineDone(int i) {
         return;
     }
     const bool wasInCall = modem.inCall;
+    const size_t echoLen = modem.echo ? line.size() + 1 : 0;  // ATE0 is still echoed
     std::string answer = ModemAnswer(modem, i, line);
     if (i == PORT_DATA && !wasInCall && modem.inCall && !peer.command.empty())
         StartCall(answer, now);
     if (modem.type == MODEM_ANALOG) {
         if (modem.analogReply == ANALOG_REPLY_NONE) answer.clear();
         if (modem.analogReply == ANALOG_REPLY_SHORT && answer.size() > 5) answer.resize(5);
+    }
+    // Codes held for this moment go out just before the echo, in the same write.
+    std::string ahead;
+    for (const std::string& text : urcAhead[i]) ahead += "\r\n" + text + "\r\n";
+    urcAhead[i].clear();
+    answer = ahead + answer;
+    const size_t atOnce = ahead.size() + echoLen;
+    if (Names(line, modem.late) && answer.size() > atOnce) {
+        // The echo goes out as the command arrives; the result only when the modem has it.
+        Queue(i, answer.substr(0, atOnce), now, true);
+        Queue(i, answer.substr(atOnce), now + modem.lateMs, true);
+        return;
     }
     Queue(i, answer, now, true);
 }

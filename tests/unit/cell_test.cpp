@@ -66,6 +66,8 @@ TEST(CellBaud, probes_in_table_order_and_moves_both_ends) {
         // Our end follows only 115200, else 57600, where a modem now at 9600 never hears AT&W;
         // the change still counts.
         {{"rate 115200"}, 9600, OK, 1, B57600, {"AT", "AT+IPR=9600"}},
+        {{"rate 115200", "saved-echo off", "echo off"}, 115200, OK, 1, B115200,
+         {"AT", "AT", "ATE1", "AT", "AT+IPR=115200", "AT&W"}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.setup.back());
@@ -104,6 +106,8 @@ TEST(CellIdentity, output_and_leaf_hold_the_same_text_or_the_placeholder) {
         {ReadSimId, "iccid 8901410427946171356", LEAF_CELL_CCID, OK, "8901410427946171356", {"AT+CCID"}, ""},
         {ReadSimId, "iccid 89014104279461713562", LEAF_CELL_CCID, OK, "89014104279461713562", {"AT+CCID"}, ""},
         {ReadSimId, "iccid none", LEAF_CELL_CCID, NOT_OK, "SIM ID unknown", Cmds(2, "AT+CCID"), noSimId + noSimId},
+        {ReadSimId, "urc ahead data +CREG: 5", LEAF_CELL_CCID, OK, "89014104279461713562", {"AT+CCID"},
+         "\nCFG-ANS: AT+CCID: value taken 22 bytes into the reply, past other results"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.setup);
@@ -126,6 +130,7 @@ TEST(CellFirmware, joins_release_and_factory_number_and_publishes_both) {
                                                                               "AT#CFVR", "AT#CFVR"}},
         // What the caller's buffer held (an IMEI) does not show in front of the suffix.
         {{"fw unknown", "cfvr 7"}, OK, "??.??.???.07", 0, 7, {"AT+GMR", "AT+GMR", "AT#CFVR"}},
+        {{"urc ahead data #QSS: 1"}, OK, "20.00.524.02", 0x0140020C, 2, {"AT+GMR", "AT#CFVR"}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.setup.back());
