@@ -52,14 +52,14 @@ enum { REQUEST_PENDING = 0, REQUEST_CLEARED = 1, REQUEST_UNREADABLE = 2 };
 
 // The outcome of the last store call on a request leaf, for the failure messages.
 static int lastCallResult = 0;
-static api_status_t lastCallStatus = CDS_STATUS_OK;
+static api_status_t lastCallStatus = LEAF_DONE;
 
 // Reads a bool request leaf into the shared element `value`.
 static int ReadRequestLeaf(const char* path) {
-    lastCallStatus = CDS_STATUS_OK;
+    lastCallStatus = LEAF_DONE;
     element_property_t info = {};
     lastCallResult = api.get_leaf(path, lastCallStatus, value, info);
-    if (lastCallResult != 0 || lastCallStatus != CDS_STATUS_OK) return REQUEST_UNREADABLE;
+    if (lastCallResult != 0 || lastCallStatus != LEAF_DONE) return REQUEST_UNREADABLE;
     return value.to_bool() ? REQUEST_PENDING : REQUEST_CLEARED;
 }
 
@@ -81,10 +81,10 @@ static int PollRequestLeaf(const char* path, bool confirming) {
 // Writes true to a request leaf. Returns 1 when the store took it.
 static int WriteRequestLeaf(const char* path) {
     value.set_bool(true);
-    lastCallStatus = CDS_STATUS_OK;
+    lastCallStatus = LEAF_DONE;
     std::string text;
     lastCallResult = api.set_leaf(path, value, lastCallStatus, 0, text);
-    return lastCallResult == 0 && lastCallStatus == CDS_STATUS_OK;
+    return lastCallResult == 0 && lastCallStatus == LEAF_DONE;
 }
 
 static int ResetAnalogModem() {

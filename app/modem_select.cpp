@@ -22,8 +22,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // the next caller asks a store that may answer by then instead of living with "none" for ever.
 bool ReadOption(const char* path, bool* failed) {
     toolkit::CElement element;
-    api_status_t status = CDS_STATUS_OK;
-    if (api.get_leaf(path, status, element, property) != 0 || status != CDS_STATUS_OK) {
+    api_status_t status = LEAF_DONE;
+    if (api.get_leaf(path, status, element, property) != 0 || status != LEAF_DONE) {
         *failed = true;
         return false;
     }

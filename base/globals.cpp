@@ -28,7 +28,7 @@ toolkit::CCds api(pcd_init());
 std::string leafpath;
 toolkit::CElement value;
 element_property_t property = {};
-api_status_t retCode = CDS_STATUS_OK;
+api_status_t retCode = LEAF_DONE;
 int64_t globalSec = 0;
 int globalMsec = 0;
 char ppp1IpAddr[20] = "";

@@ -130,10 +130,10 @@ int ReadFromModem(int fd, unsigned int timeout, char* buffer, int* count, short 
 // modem picks up.
 static int ReadRingsToAnswer() {
     leafpath = LEAF_ANALOG_RINGS_TO_ANSWER;
-    retCode = CDS_STATUS_OK;
+    retCode = LEAF_DONE;
     int result = api.get_leaf(leafpath, retCode, value, property);
     int rings = value.to_int();
-    if (result != 0 || retCode != CDS_STATUS_OK) {
+    if (result != 0 || retCode != LEAF_DONE) {
         printf("\nCFG-SMM: *** %s could not be read; answering after %d rings ",
                LEAF_ANALOG_RINGS_TO_ANSWER, static_cast<int>(RINGS_SAFE));
         return RINGS_SAFE;

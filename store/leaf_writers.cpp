@@ -14,7 +14,7 @@ namespace {
 
 int SetLeaf(const std::string& path, const toolkit::CElement& element, api_status_t& status) {
     std::string unused;
-    status = CDS_STATUS_OK;
+    status = LEAF_DONE;
     return api.set_leaf(path, element, status, 0, unused);
 }
 
@@ -32,7 +32,7 @@ int WriteIntLeaf(int number, std::string path) {
     toolkit::CElement element;
     element.set_int(number);
     api_status_t status;
-    if (SetLeaf(path, element, status) != 0 || status != CDS_STATUS_OK)
+    if (SetLeaf(path, element, status) != 0 || status != LEAF_DONE)
         printf("\nWriteIntLeaf: Failed to write %d to %s\n", number, path.c_str());
     return 1;
 }
@@ -47,9 +47,9 @@ void WriteTextLeaf(const std::string& text, const std::string& path) {
 int ReadPPP1IpAddrFromCds() {
     const std::string path = LEAF_PPP1_IP_ADDRESS;
     toolkit::CElement element;
-    api_status_t status = CDS_STATUS_OK;
+    api_status_t status = LEAF_DONE;
     element_property_t info = {};
-    if (api.get_leaf(path, status, element, info) == 0 && status == CDS_STATUS_OK) {
+    if (api.get_leaf(path, status, element, info) == 0 && status == LEAF_DONE) {
         std::string text;
         element.to_string(text);
         snprintf(ppp1IpAddr, sizeof ppp1IpAddr, "%s", text.c_str());

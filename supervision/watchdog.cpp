@@ -109,11 +109,11 @@ enum { PING_TIMEOUT_FLOOR_MS = 1000, PING_TIMEOUT_MAX_S = INT_MAX / 1000 };
 
 static void LoadRefreshInterval() {
     toolkit::CElement element;
-    api_status_t status = CDS_STATUS_OK;
+    api_status_t status = LEAF_DONE;
     element_property_t info = {};
     int result = api.get_leaf(LEAF_REFRESH_INTERVAL, status, element, info);
     watchdogSettings.connRefreshInterval = 0;
-    if (result != 0 || status != CDS_STATUS_OK) {
+    if (result != 0 || status != LEAF_DONE) {
         printf("CFG-HCE: Error while reading %s.\n", LEAF_REFRESH_INTERVAL);
     } else {
         int minutes = element.to_int();
@@ -161,7 +161,7 @@ static void TakePingTarget(api_status_t status, const std::string& target) {
         watchdogSettings.autoPingIp[length] = '\0';
         return;
     }
-    if (status == CDS_STATUS_OK && IsPingTargetAcceptable(target.data(), target.size())) {
+    if (status == LEAF_DONE && IsPingTargetAcceptable(target.data(), target.size())) {
         memcpy(watchdogSettings.autoPingIp, target.data(), target.size());
         watchdogSettings.autoPingIp[target.size()] = '\0';
         return;
@@ -169,7 +169,7 @@ static void TakePingTarget(api_status_t status, const std::string& target) {
     char shown[4 * SHOWN_TEXT_MAX + 8];
     char logText[sizeof shown + 96];
     char outText[sizeof shown + 128];
-    if (status != CDS_STATUS_OK) {
+    if (status != LEAF_DONE) {
         snprintf(logText, sizeof logText,
                  "CON_MODEM:HCM: AutoPingIp unreadable (status %d). auto-ping timer disabled",
                  static_cast<int>(status));
@@ -221,13 +221,13 @@ static void LoadAutoPing() {
     // ping that will run could not work with it: the time-out and the target. The target is
     // judged before the time-out is spoken of, so that a target that turns the auto-ping off
     // leaves no line about a time-out no ping will use.
-    if (statuses[0] == CDS_STATUS_OK) watchdogSettings.autoPingInterval = elements[0].to_int();
-    if (statuses[1] == CDS_STATUS_OK) watchdogSettings.autoPingRetries = elements[1].to_int();
-    const bool timeoutRead = statuses[2] == CDS_STATUS_OK;
+    if (statuses[0] == LEAF_DONE) watchdogSettings.autoPingInterval = elements[0].to_int();
+    if (statuses[1] == LEAF_DONE) watchdogSettings.autoPingRetries = elements[1].to_int();
+    const bool timeoutRead = statuses[2] == LEAF_DONE;
     const bool timeoutUnreadable = watchdogSettings.autoPingInterval > 0 && !timeoutRead;
     const bool timeoutRefused = timeoutRead && !TakePingTimeout(elements[2].to_int());
     std::string target;
-    if (statuses[3] == CDS_STATUS_OK) elements[3].to_string(target);
+    if (statuses[3] == LEAF_DONE) elements[3].to_string(target);
     TakePingTarget(statuses[3], target);
     if (watchdogSettings.autoPingInterval <= 0) return;
     if (timeoutUnreadable) {

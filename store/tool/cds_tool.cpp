@@ -19,7 +19,7 @@ enum { EXIT_LEAF = 1, EXIT_USAGE = 2, EXIT_NO_STORE = 3 };
 
 // The store's status word for a leaf that was read or written; any other value is a failure whose
 // meaning only the client library knows, so it is shown as a number.
-const api_status_t LEAF_DONE = 1;
+const api_status_t LEAF_DONE = static_cast<api_status_t>(1);
 
 int Usage() {
     fprintf(stderr,
