@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "store/leaves.h"
+
 int OpenStandardDescriptors() {
     int opened = 0;
     for (int fd = 0; fd <= 2; fd++) {

@@ -36,10 +36,6 @@ enum { RX_BUF_SIZE = 2001 };
 // port the daemon opens, which the configuration sequence reads as "port closed".
 int OpenStandardDescriptors();
 
-// The status word of one leaf that was read or written. The store client names its status values
-// in its own header; the daemon relies on this one value only, so it says it itself.
-const api_status_t LEAF_DONE = static_cast<api_status_t>(1);
-
 // The store connection, opened by static initialisation (handle 0 when that failed).
 extern toolkit::CCds api;
 // The shared single-leaf read: callers set leafpath, then get_leaf(leafpath, retCode, value,

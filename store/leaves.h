@@ -3,6 +3,13 @@
 // "CellVerison" is a second, misspelt name for the Verizon option that some devices carry.
 #pragma once
 
+#include "cds.h"
+
+// The status word of one leaf that was read or written. The store client names its status values
+// in its own header; linkwarden and its `cds` tool rely on this one value only, so they say it
+// themselves.
+const api_status_t LEAF_DONE = static_cast<api_status_t>(1);
+
 // Read
 #define LEAF_ANALOG_RINGS_TO_ANSWER "/U6C/Comms/AnalogModem/Answer/NormRingsToAnswer/Value"
 #define LEAF_ANALOG_BAUD_RATE "/U6C/Comms/AnalogModem/Modem/BaudRate/Value"

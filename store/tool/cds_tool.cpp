@@ -12,14 +12,11 @@
 #include <string>
 
 #include "cds.h"
+#include "store/leaves.h"
 
 namespace {
 
 enum { EXIT_LEAF = 1, EXIT_USAGE = 2, EXIT_NO_STORE = 3 };
-
-// The store's status word for a leaf that was read or written; any other value is a failure whose
-// meaning only the client library knows, so it is shown as a number.
-const api_status_t LEAF_DONE = static_cast<api_status_t>(1);
 
 int Usage() {
     fprintf(stderr,
@@ -28,7 +25,8 @@ int Usage() {
     return EXIT_USAGE;
 }
 
-// A call went through only when it returned 0 and the leaf's own status says done.
+// A call went through only when it returned 0 and the leaf's own status says done; any other
+// status is a failure whose meaning only the client library knows, so it is shown as a number.
 int Outcome(const char* what, const std::string& path, int result, api_status_t status) {
     if (result == 0 && status == LEAF_DONE) return 0;
     fprintf(stderr, "cds: %s %s failed (call %d, status %d)\n", what, path.c_str(), result,
