@@ -165,7 +165,7 @@ static void BringUpPpp(int* portFd, char* rxBuf, int cellBaud) {
         }
         printf("\nCFG-HCE: PPP1 connection up");
         OsSleep(kPppAddressSettleSec);
-        WriteIntLeaf(ReadPPP1IpAddrFromCds(), LEAF_CELL_IP_ADDR);
+        PublishPPP1IpAddr();
         if (confirmed) {
             printf("\nCFG-CFG: Successfully brought up PPP connection");
             return;

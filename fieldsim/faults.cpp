@@ -1,0 +1,376 @@
+// Faults from a seed: each kind comes at random with the mean interval the rates file gives it
+// (an exponential draw, so the schedule is a Poisson process per kind), lasts what the file
+// says, and is followed until the link has carried traffic again for a minute: its recovery,
+// and the power cycles and exits it cost.
+#include <math.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "world.h"
+
+namespace fieldsim {
+
+namespace {
+
+enum Kind {
+    NETWORK_DROP, NETWORK_SILENT, PING_LOST, PINGS_DROPPED, URC, LATE_ANSWER, NO_COVERAGE,
+    MODEM_REBOOT, PPPD_KILLED, PPPD_STALL, CLOCK_STEP, STORE_READ_FAILS, DIAL_HANG, ECHO_OFF,
+    STRAY_ERROR, KIND_COUNT
+};
+
+// restartCures: once the fault is over, restarting pppd is all the link needs, so it must cost
+// no power cycle and no exit. limit: how long after the fault's end the waits allow before the
+// link carries traffic again (the rehearsal's recovery table, with room for a start in progress).
+// grave: what a power cycle or an exit is charged to when several faults are open: a fault that
+// takes the modem or the network away (2) before one that ends a call (1) before the rest.
+struct KindInfo {
+    const char* name;
+    bool restartCures;
+    int64_t limit;
+    int grave;
+};
+const KindInfo kKinds[KIND_COUNT] = {
+    {"network-drop", true, 45 * SEC, 1},    {"network-silent", true, 45 * SEC, 1},
+    {"ping-lost", true, 60 * SEC, 0},       {"pings-dropped", false, 420 * SEC, 2},
+    {"urc", true, 60 * SEC, 0},             {"late-answer", true, 60 * SEC, 0},
+    {"no-coverage", false, 720 * SEC, 2},   {"modem-reboot", false, 720 * SEC, 2},
+    {"pppd-killed", true, 30 * SEC, 1},     {"pppd-stall", true, 30 * SEC, 1},
+    {"clock-step", true, 60 * SEC, 0},      {"store-read-fails", true, 60 * SEC, 0},
+    {"dial-hang", true, 30 * SEC, 1},       {"echo-off", false, 420 * SEC, 2},
+    {"stray-error", true, 60 * SEC, 0},
+};
+
+// From the rates file: mean interval between two (0: never) and the duration's range.
+int64_t every[KIND_COUNT];
+int64_t lastsLo[KIND_COUNT], lastsHi[KIND_COUNT];
+
+const char* const kUnsolicited[] = {"+CREG: 5", "+CEREG: 2", "#QSS: 1", "RING"};
+const int64_t kSettle = 60 * SEC;  // a link back for good: a minute of traffic
+// A fault that cost a start (an exit while it lasted) allows what a start takes: init's 10 s, the
+// attempt in progress, one that finds the modem (two power cycles, about 240 s on a box).
+const int64_t kStartLimit = 480 * SEC;
+const int64_t kYear = 31557600LL * SEC;
+
+// "90s", "2m", "12h", "7d": a duration in world time; -1 when it is none of those.
+int64_t Duration(const std::string& text) {
+    if (text == "0" || text == "never") return 0;
+    char* end = nullptr;
+    double v = strtod(text.c_str(), &end);
+    if (end == text.c_str() || v < 0) return -1;
+    std::string unit(end);
+    double scale = unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : unit == "d" ? 86400 : -1;
+    return scale < 0 ? -1 : (int64_t)(v * scale * SEC);
+}
+
+void AccountUp(int64_t from, int64_t to) {
+    while (from < to) {
+        int64_t year = from / kYear;
+        int64_t yearEnd = (year + 1) * kYear;
+        int64_t upTo = to < yearEnd ? to : yearEnd;
+        if (year < YEARS_MAX) world->upUs[year] += upTo - from;
+        from = upTo;
+    }
+}
+
+int Open(int kind) {
+    World& w = *world;
+    if (w.activeCount == (int)(sizeof w.active / sizeof w.active[0])) return -1;
+    Occurrence& o = w.active[w.activeCount];
+    o = Occurrence();
+    o.kind = kind;
+    o.serial = ++w.occurrenceSerial;
+    o.begin = w.now;
+    o.end = -1;
+    o.inSupervision = w.daemonRunning && w.inSupervision;
+    w.stats[kind].count++;
+    return w.activeCount++;
+}
+
+void Close(int slot, int64_t backUs) {
+    World& w = *world;
+    Occurrence& o = w.active[slot];
+    FaultStats& s = w.stats[o.kind];
+    int64_t secs = backUs / SEC;
+    s.recovery[secs < RECOVERY_BINS - 1 ? secs : RECOVERY_BINS - 1]++;
+    if (backUs > s.worstUs) s.worstUs = backUs;
+    w.active[slot] = w.active[--w.activeCount];
+}
+
+void End(int slot) {
+    Occurrence& o = world->active[slot];
+    o.end = world->now;
+    o.pingsLostOn = world->pingHistory & 1;
+    Schedule(world->now + kKinds[o.kind].limit, EV_LINK_DEADLINE, slot, o.serial);
+    if (world->linkUp) Schedule(world->linkChangedAt + kSettle, EV_LINK_DEADLINE, -1);
+}
+
+int AlivePppd() {
+    for (int i = 0; i < 3; i++)
+        if (world->pppd[i].phase != PPPD_NONE) return i;
+    return -1;
+}
+
+// The open occurrence a power cycle or an exit is charged to: the gravest, the one begun last
+// among equals. A URC in a stretch without coverage does not take the blame for it.
+Occurrence* Charged() {
+    Occurrence* charged = nullptr;
+    for (int i = 0; i < world->activeCount; i++) {
+        Occurrence& o = world->active[i];
+        int g = kKinds[o.kind].grave;
+        if (!charged || g > kKinds[charged->kind].grave ||
+            (g == kKinds[charged->kind].grave && o.begin >= charged->begin))
+            charged = &o;
+    }
+    return charged;
+}
+
+}  // namespace
+
+const char* FaultName(int kind) { return kKinds[kind].name; }
+int FaultKinds() { return KIND_COUNT; }
+
+bool LoadRates(const char* path, bool swarm) {
+    std::ifstream in(path);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string name, interval, lasting;
+        if (!(words >> name) || name[0] == '#') continue;
+        words >> interval >> lasting;
+        int kind = 0;
+        while (kind < KIND_COUNT && name != kKinds[kind].name) kind++;
+        int64_t e = Duration(interval);
+        if (kind == KIND_COUNT || e < 0) {
+            fprintf(stderr, "%s: cannot read \"%s\"\n", path, line.c_str());
+            return false;
+        }
+        every[kind] = e;
+        size_t dash = lasting.find('-');
+        lastsLo[kind] = lasting.empty() ? 0 : Duration(lasting.substr(0, dash));
+        lastsHi[kind] = dash == std::string::npos ? lastsLo[kind] : Duration(lasting.substr(dash + 1));
+        if (lastsLo[kind] < 0 || lastsHi[kind] < lastsLo[kind]) {
+            fprintf(stderr, "%s: cannot read the duration in \"%s\"\n", path, line.c_str());
+            return false;
+        }
+    }
+    if (!swarm) return true;
+    // A swarm member keeps a random half of the faults, each from 30 times as often to a third.
+    for (int k = 0; k < KIND_COUNT; k++) {
+        if (every[k] == 0 && k == ECHO_OFF) every[k] = 365 * 86400 * SEC;
+        if (Uniform(0, 1) == 0) every[k] = 0;
+        every[k] = (int64_t)((double)every[k] * pow(10.0, (double)Uniform(-150, 50) / 100.0));
+    }
+    return true;
+}
+
+void ScheduleFaults() {
+    for (int k = 0; k < KIND_COUNT; k++) {
+        if (every[k] <= 0) continue;
+        double u = ((double)(Random() >> 11) + 0.5) / 9007199254740992.0;
+        Schedule(world->now + (int64_t)(-log(u) * (double)every[k]), EV_FAULT, k);
+    }
+}
+
+void FaultEvent(int kind) {
+    World& w = *world;
+    if (every[kind] > 0) {
+        double u = ((double)(Random() >> 11) + 0.5) / 9007199254740992.0;
+        Schedule(w.now + 1 + (int64_t)(-log(u) * (double)every[kind]), EV_FAULT, kind);
+    }
+    int slot = Open(kind);
+    if (slot < 0) return;
+    int64_t lasts = Uniform(lastsLo[kind], lastsHi[kind]);
+    int pppd = AlivePppd();
+    switch (kind) {
+    case NETWORK_DROP: CallDropped(true); break;
+    case NETWORK_SILENT: w.networkSilent = true; break;
+    case PING_LOST: w.pingsLost++; break;
+    case PINGS_DROPPED: w.pingsDropped = true; break;
+    case URC: ModemUnsolicited((int)Uniform(0, 1), kUnsolicited[Uniform(0, 3)]); break;
+    case STRAY_ERROR: ModemUnsolicited((int)Uniform(0, 1), "ERROR"); break;
+    case LATE_ANSWER: w.modem.lateMs = 3000; break;
+    case NO_COVERAGE:
+        w.modem.csq = 99;
+        w.noCoverage = true;
+        CallDropped(true);
+        break;
+    case MODEM_REBOOT: ModemReboot(lasts); break;
+    case PPPD_KILLED:
+        if (pppd < 0) break;
+        {
+            int pid = w.pppd[pppd].pid;
+            PppdSignal(pppd, SIGKILL);
+            // Pids wrap within days on a box that starts fping every few seconds: now and then
+            // another program already holds the pid the stale file names.
+            if (Uniform(0, 1) == 1 && w.procCount < (int)(sizeof w.procs / sizeof w.procs[0])) {
+                Proc& p = w.procs[w.procCount++];
+                p.pid = pid;
+                snprintf(p.name, sizeof p.name, "%s", Uniform(0, 1) ? "logger" : "sh");
+                p.until = w.now + Uniform(60, 7200) * SEC;
+                Schedule(p.until, EV_PROC_END, pid);
+            }
+        }
+        break;
+    case PPPD_STALL:
+        if (pppd >= 0) PppdSignal(pppd, SIGSTOP);
+        break;
+    case CLOCK_STEP:
+        w.wallStepUs += (Uniform(0, 1) ? 1 : -1) *
+                        (Uniform(0, 9) == 0 ? 365 * 86400 * SEC : Uniform(1, 3 * 86400) * SEC);
+        break;
+    case STORE_READ_FAILS: w.storeFailsUntil = w.now + lasts; break;
+    case DIAL_HANG: w.modem.dialHangMs = (int)(lasts > 0 ? lasts / MS : 30000); return;
+    case ECHO_OFF: w.modem.savedEcho = false; break;
+    }
+    UpdateLink();
+    if (lasts > 0 && kind != MODEM_REBOOT) {
+        Schedule(w.now + lasts, EV_FAULT_END, slot, kind);
+        return;
+    }
+    if (kind == MODEM_REBOOT) {
+        Schedule(w.now + lasts, EV_FAULT_END, slot, kind);
+        return;
+    }
+    End(slot);
+}
+
+void FaultEnds(int slot, int kind) {
+    World& w = *world;
+    if (slot >= w.activeCount || w.active[slot].kind != kind || w.active[slot].end >= 0) {
+        // The slot moved when another occurrence closed: find the oldest open one of the kind.
+        slot = -1;
+        for (int i = 0; i < w.activeCount; i++)
+            if (w.active[i].kind == kind && w.active[i].end < 0 &&
+                (slot < 0 || w.active[i].begin < w.active[slot].begin))
+                slot = i;
+        if (slot < 0) return;
+    }
+    switch (kind) {
+    case NETWORK_SILENT: w.networkSilent = false; break;
+    case PINGS_DROPPED: w.pingsDropped = false; break;
+    case NO_COVERAGE:
+        w.noCoverage = false;
+        w.modem.csq = (int)Uniform(10, 25);
+        break;
+    case PPPD_STALL:
+        for (int i = 0; i < 3; i++)
+            if (w.pppd[i].stopped) PppdSignal(i, SIGCONT);
+        break;
+    }
+    End(slot);
+    UpdateLink();
+}
+
+// A held dial began (-2) or ended (-1).
+void FaultWatch(int what) {
+    World& w = *world;
+    for (int i = 0; i < w.activeCount; i++) {
+        Occurrence& o = w.active[i];
+        if (o.kind != DIAL_HANG || o.end >= 0) continue;
+        if (what == -2) o.inSupervision = w.daemonRunning && w.inSupervision;
+        if (what == -1) End(i);
+    }
+}
+
+void NoteCycle() {
+    World& w = *world;
+    w.powerCycles++;
+    if (w.now / kYear < YEARS_MAX) w.cycles[w.now / kYear]++;
+    if (Occurrence* o = Charged()) {
+        o->cycles++;
+        o->costWhileOn = o->costWhileOn || o->end < 0;
+        w.stats[o->kind].cycles++;
+    } else {
+        w.cyclesWithoutFault++;
+    }
+    CheckNeedlessCycle();
+}
+
+void NoteExit(int status) {
+    World& w = *world;
+    w.exitsByStatus[status >= 0 && status < 3 ? status : 3]++;
+    if (w.now / kYear < YEARS_MAX) w.exitsPerYear[w.now / kYear]++;
+    if (Occurrence* o = Charged()) {
+        o->exits++;
+        o->costWhileOn = o->costWhileOn || o->end < 0;
+        w.stats[o->kind].exits++;
+    } else {
+        w.exitsWithoutFault++;
+    }
+    CheckNeedlessCycle();
+}
+
+// Closes every ended occurrence once the link has carried traffic for a minute: its recovery is
+// from its end to the start of that minute.
+void RecoveryCheck() {
+    World& w = *world;
+    if (!w.linkUp || w.now - w.linkChangedAt < kSettle) return;
+    for (int i = w.activeCount - 1; i >= 0; i--) {
+        const Occurrence& o = w.active[i];
+        if (o.end < 0 || o.end > w.now) continue;
+        Close(i, w.linkChangedAt > o.end ? w.linkChangedAt - o.end : 0);
+    }
+}
+
+// The link must be back by the latest limit of every fault still owed a recovery; a fault still
+// going on, or one with a later limit, moves the check there.
+void LinkDeadline(int slot, int serial) {
+    World& w = *world;
+    RecoveryCheck();
+    if (slot == -1 || w.linkUp) return;
+    if (slot == -2) {
+        // Down with no fault to blame: a refresh, or the boot's first start.
+        if (w.activeCount == 0 && w.linkChangedAt == w.now - 300 * SEC && w.starts > 0 && serial == 1)
+            CheckLinkBack(Occurrence());
+        return;
+    }
+    const Occurrence* mine = nullptr;
+    int64_t latest = 0;
+    for (int i = 0; i < w.activeCount; i++) {
+        const Occurrence& o = w.active[i];
+        if (o.serial == serial) mine = &o;
+        int64_t limit = kKinds[o.kind].limit;
+        if ((o.exits > 0 || o.cycles > 0) && limit < kStartLimit) limit = kStartLimit;
+        int64_t due = (o.end < 0 ? w.now : o.end) + limit;
+        if (due > latest) latest = due;
+    }
+    if (!mine) return;
+    if (latest > w.now) {
+        Schedule(latest, EV_LINK_DEADLINE, slot, serial);
+        return;
+    }
+    CheckLinkBack(*mine);
+}
+
+void LinkChanged(bool up) {
+    World& w = *world;
+    RecoveryCheck();
+    if (w.linkUp) AccountUp(w.linkChangedAt, w.now);
+    w.linkUp = up;
+    w.linkChangedAt = w.now;
+    if (up) {
+        Schedule(w.now + kSettle, EV_LINK_DEADLINE, -1);
+    } else {
+        w.downSince = w.now;
+        // Only a link that had been up once in this run is owed a return without a fault.
+        Schedule(w.now + 300 * SEC, EV_LINK_DEADLINE, -2, w.activeCount == 0 ? 1 : 0);
+    }
+}
+
+void FinishAccounts() {
+    if (world->linkUp) AccountUp(world->linkChangedAt, world->now);
+    world->linkChangedAt = world->now;
+}
+
+bool CuredByRestart(int kind) { return kKinds[kind].restartCures; }
+
+int64_t LimitOf(int kind) { return kind >= 0 ? kKinds[kind].limit : 300 * SEC; }
+
+}  // namespace fieldsim
