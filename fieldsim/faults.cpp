@@ -51,7 +51,8 @@ int64_t every[KIND_COUNT];
 int64_t lastsLo[KIND_COUNT], lastsHi[KIND_COUNT];
 
 const char* const kUnsolicited[] = {"+CREG: 5", "+CEREG: 2", "#QSS: 1", "RING"};
-const int64_t kSettle = 60 * SEC;  // a link back for good: a minute of traffic
+// A link back for good: half a minute of traffic (a refresh every minute leaves it no longer).
+const int64_t kSettle = 30 * SEC;
 // A fault that cost a start (an exit while it lasted) allows what a start takes: init's 10 s, the
 // attempt in progress, one that finds the modem (two power cycles, about 240 s on a box).
 const int64_t kStartLimit = 480 * SEC;
@@ -281,6 +282,7 @@ void FaultWatch(int what) {
 
 void NoteCycle() {
     World& w = *world;
+    w.lastCostAt = w.now;
     w.powerCycles++;
     if (w.now / kYear < YEARS_MAX) w.cycles[w.now / kYear]++;
     if (Occurrence* o = Charged()) {
@@ -295,6 +297,7 @@ void NoteCycle() {
 
 void NoteExit(int status) {
     World& w = *world;
+    w.lastCostAt = w.now;
     w.exitsByStatus[status >= 0 && status < 3 ? status : 3]++;
     if (w.now / kYear < YEARS_MAX) w.exitsPerYear[w.now / kYear]++;
     if (Occurrence* o = Charged()) {
@@ -307,8 +310,8 @@ void NoteExit(int status) {
     CheckNeedlessCycle();
 }
 
-// Closes every ended occurrence once the link has carried traffic for a minute: its recovery is
-// from its end to the start of that minute.
+// Closes every ended occurrence once the link has carried traffic for kSettle: its recovery is
+// from its end to the start of that stretch.
 void RecoveryCheck() {
     World& w = *world;
     if (!w.linkUp || w.now - w.linkChangedAt < kSettle) return;
@@ -341,7 +344,10 @@ void LinkDeadline(int slot, int serial) {
         int64_t due = (o.end < 0 ? w.now : o.end) + limit;
         if (due > latest) latest = due;
     }
-    if (!mine) return;
+    // Back since, and down again for another reason (a refresh): not this fault's doing.
+    if (!mine || w.downSince > mine->end) return;
+    // A start under way (after an exit or a power cycle, for whatever reason) takes its time.
+    if (w.lastCostAt + kStartLimit > latest) latest = w.lastCostAt + kStartLimit;
     if (latest > w.now) {
         Schedule(latest, EV_LINK_DEADLINE, slot, serial);
         return;

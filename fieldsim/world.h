@@ -150,6 +150,7 @@ struct World {
     Occurrence active[32];
     int activeCount, occurrenceSerial;
     int64_t cyclesWithoutFault, exitsWithoutFault;
+    int64_t lastCostAt;  // the last power cycle or exit
     FaultStats stats[FAULT_KINDS];
     int64_t pings, pingsFailed;
     int pingHistory;  // one bit per ping, the newest lowest: 1 failed
