@@ -88,7 +88,9 @@ int Open(int kind) {
     o.serial = ++w.occurrenceSerial;
     o.begin = w.now;
     o.end = -1;
-    o.inSupervision = w.daemonRunning && w.inSupervision;
+    // A fault that meets a link being brought up (a start, the watchdog's restart wait) meets
+    // waits that end the process by design: only one that meets a carrying link is judged.
+    o.inSupervision = w.daemonRunning && w.inSupervision && w.linkUp;
     w.stats[kind].count++;
     return w.activeCount++;
 }
@@ -192,7 +194,7 @@ void FaultEvent(int kind) {
     switch (kind) {
     case NETWORK_DROP: CallDropped(true); break;
     case NETWORK_SILENT: w.networkSilent = true; break;
-    case PING_LOST: w.pingsLost++; break;
+    case PING_LOST: w.pingsLostUntil = w.now + lasts; break;
     case PINGS_DROPPED: w.pingsDropped = true; break;
     case URC: ModemUnsolicited((int)Uniform(0, 1), kUnsolicited[Uniform(0, 3)]); break;
     case STRAY_ERROR: ModemUnsolicited((int)Uniform(0, 1), "ERROR"); break;
@@ -231,11 +233,7 @@ void FaultEvent(int kind) {
     case ECHO_OFF: w.modem.savedEcho = false; break;
     }
     UpdateLink();
-    if (lasts > 0 && kind != MODEM_REBOOT) {
-        Schedule(w.now + lasts, EV_FAULT_END, slot, kind);
-        return;
-    }
-    if (kind == MODEM_REBOOT) {
+    if (lasts > 0) {
         Schedule(w.now + lasts, EV_FAULT_END, slot, kind);
         return;
     }

@@ -33,6 +33,7 @@ struct Options {
     int swarm = 0;
     std::string source = FIELDSIM_SOURCE_DIR;
     std::string picture;
+    bool trace = false;
 };
 
 int Usage() {
@@ -46,7 +47,8 @@ int Usage() {
             "                 random rates and random watchdog settings\n"
             "  --source DIR   the source tree whose box files (chat script, pppd options, inittab\n"
             "                 line) the world follows\n"
-            "  --picture DIR  where the gnuplot picture of availability and power cycles goes\n");
+            "  --picture DIR  where the gnuplot picture of availability and power cycles goes\n"
+            "  --trace        after the report, the daemon's trace leading to the run's end\n");
     return 2;
 }
 
@@ -92,7 +94,7 @@ void PrintTrace() {
     uint64_t from = w.traceHead > show ? w.traceHead - show : 0;
     if (w.traceHead > TRACE_RING && from < w.traceHead - TRACE_RING) from = w.traceHead - TRACE_RING;
     while (from < w.traceHead && w.trace[from % TRACE_RING] != '\n') from++;
-    printf("trace leading to it (the daemon's output, each line with the simulated time):");
+    printf("the daemon's trace, each line with the simulated time:");
     for (uint64_t i = from; i < w.traceHead; i++) putchar(w.trace[i % TRACE_RING]);
     printf("\n");
 }
@@ -156,10 +158,12 @@ void Report(const Options& o, uint64_t seed, bool swarm) {
     gp << "set terminal pngcairo size 900,500\nset output '" << base << ".png'\n"
        << "set title 'linkwarden in the simulated field, seed " << seed << "'\n"
        << "set xlabel 'year'\nset ylabel 'availability (%)'\nset y2label 'per year'\n"
-       << "set ytics nomirror\nset y2tics\nset key bottom left\nset style fill solid 0.4\n"
-       << "plot '" << base << ".dat' using 1:2 with linespoints title 'availability', '' using "
-       << "1:3 axes x1y2 with boxes title 'power cycles', '' using 1:4 axes x1y2 with impulses "
-       << "lw 3 title 'exits'\n";
+       << "set ytics nomirror\nset y2tics\nset yrange [*:100]\nset y2range [0:*]\n"
+       << "set key outside bottom center horizontal\nset boxwidth 0.6\n"
+       << "set style fill transparent solid 0.3\nset xrange [0.5:*]\n"
+       << "plot '" << base << ".dat' using 1:3 axes x1y2 with boxes title 'power cycles', "
+       << "'' using 1:4 axes x1y2 with impulses lw 4 title 'exits', "
+       << "'' using 1:2 with linespoints lw 2 pt 7 title 'availability'\n";
     gp.close();
     printf("picture: %s.png\n", base.c_str());
     std::string cmd = "gnuplot '" + base + ".gp' 2>/dev/null";
@@ -231,6 +235,7 @@ int RunOne(const Options& o, uint64_t seed, bool swarm) {
         return 1;
     }
     Report(o, seed, swarm);
+    if (o.trace) PrintTrace();
     return 0;
 }
 
@@ -247,6 +252,7 @@ int main(int argc, char** argv) {
         else if (a == "--swarm" && v) o.swarm = atoi(argv[++i]);
         else if (a == "--source" && v) o.source = argv[++i];
         else if (a == "--picture" && v) o.picture = argv[++i];
+        else if (a == "--trace") o.trace = true;
         else return Usage();
     }
     if (o.years <= 0 || o.years > YEARS_MAX - 1 || o.swarm < 0) return Usage();

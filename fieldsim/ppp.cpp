@@ -261,8 +261,7 @@ int Fping(const char* command) {
     char target[64] = "";
     if (sscanf(command, "fping -c1 -t%d -I ppp1 %63s", &timeoutMs, target) != 2) return 2 << 8;
     World& w = *world;
-    bool answered = w.linkUp && !w.pingsDropped && w.pingsLost == 0;
-    if (w.linkUp && !w.pingsDropped && w.pingsLost > 0) w.pingsLost--;
+    bool answered = w.linkUp && !w.pingsDropped && w.now >= w.pingsLostUntil;
     int64_t rtt = Uniform(80, 400) * MS;
     if (timeoutMs < 1) timeoutMs = 1;
     if (rtt > (int64_t)timeoutMs * MS) answered = false;

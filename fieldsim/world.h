@@ -95,7 +95,7 @@ struct Occurrence {
     int kind, serial;
     int64_t begin, end;  // end -1 while it lasts
     int cycles, exits;
-    bool inSupervision;  // the daemon was supervising a link when it began
+    bool inSupervision;  // the daemon was supervising a link that carried traffic when it began
     bool costWhileOn;    // a power cycle or an exit came while the fault lasted
     bool pingsLostOn;    // the daemon's last ping had failed when the fault ended
 };
@@ -134,7 +134,7 @@ struct World {
     SerialPort ports[2];
     uint32_t networkAddress;
     bool networkSilent, noCoverage, pingsDropped;
-    int pingsLost;
+    int64_t pingsLostUntil;  // the network loses the pings sent until then
     int dialsRefused;
 
     // pppd: normally one; room for a second started beside it.
