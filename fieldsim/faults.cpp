@@ -107,6 +107,7 @@ void Close(int slot, int64_t backUs) {
 
 void End(int slot) {
     Occurrence& o = world->active[slot];
+    WorldNote("fault %s ends", kKinds[o.kind].name);
     o.end = world->now;
     o.pingsLostOn = world->pingHistory & 1;
     Schedule(world->now + kKinds[o.kind].limit, EV_LINK_DEADLINE, slot, o.serial);
@@ -190,6 +191,7 @@ void FaultEvent(int kind) {
     int slot = Open(kind);
     if (slot < 0) return;
     int64_t lasts = Uniform(lastsLo[kind], lastsHi[kind]);
+    WorldNote("fault %s begins, lasting %.0f s", kKinds[kind].name, (double)lasts / SEC);
     int pppd = AlivePppd();
     switch (kind) {
     case NETWORK_DROP: CallDropped(true); break;
@@ -281,6 +283,7 @@ void FaultWatch(int what) {
 void NoteCycle() {
     World& w = *world;
     w.lastCostAt = w.now;
+    WorldNote("modem powered off");
     w.powerCycles++;
     if (w.now / kYear < YEARS_MAX) w.cycles[w.now / kYear]++;
     if (Occurrence* o = Charged()) {

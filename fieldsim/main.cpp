@@ -160,7 +160,7 @@ void Report(const Options& o, uint64_t seed, bool swarm) {
        << "set xlabel 'year'\nset ylabel 'availability (%)'\nset y2label 'per year'\n"
        << "set ytics nomirror\nset y2tics\nset yrange [*:100]\nset y2range [0:*]\n"
        << "set key outside bottom center horizontal\nset boxwidth 0.6\n"
-       << "set style fill transparent solid 0.3\nset xrange [0.5:*]\n"
+       << "set style fill transparent solid 0.3\nset xrange [0.5:*]\nset xtics 1\n"
        << "plot '" << base << ".dat' using 1:3 axes x1y2 with boxes title 'power cycles', "
        << "'' using 1:4 axes x1y2 with impulses lw 4 title 'exits', "
        << "'' using 1:2 with linespoints lw 2 pt 7 title 'availability'\n";
@@ -219,6 +219,7 @@ int RunOne(const Options& o, uint64_t seed, bool swarm) {
             break;
         }
         int code = WEXITSTATUS(status);
+        if (code != EXIT_RUN_OVER && code != EXIT_VIOLATION) WorldNote("linkwarden exits with %d", code);
         if (code == EXIT_RUN_OVER || code == EXIT_VIOLATION || w.violation[0]) break;
         CheckExit(code);
         NoteExit(code);

@@ -330,6 +330,14 @@ void PortClosed(int port) {
 void CallDropped(bool noCarrier) {
     ModemState& s = world->modem;
     bool was = s.inCall;
+    // A dial whose CONNECT is still on its way ends with the call.
+    SerialPort& p = world->ports[PORT_DATA];
+    for (int i = 0; i < p.outCount; i++) {
+        if (!memmem(p.out[i].bytes, (size_t)p.out[i].len, "CONNECT", 7)) continue;
+        memmove(p.out + i, p.out + i + 1, sizeof p.out[0] * (size_t)(p.outCount - i - 1));
+        p.outCount--;
+        i--;
+    }
     s.inCall = s.dataMode = false;
     world->ports[PORT_DATA].plusRun = 0;
     if (was && noCarrier && s.powered) Queue(PORT_DATA, kNoCarrier, world->now);

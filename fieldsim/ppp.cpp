@@ -99,11 +99,16 @@ bool CallCarries() {
            !w.noCoverage;
 }
 
-void Later(int slot, int64_t us) { Schedule(world->now + us, EV_PPPD, slot, Slot(slot)->pid); }
+// pppd's one timer: a new one replaces the one pending (the event carries its number).
+void Later(int slot, int64_t us) {
+    Pppd& p = *Slot(slot);
+    Schedule(world->now + us, EV_PPPD, slot | (++p.timer << 2), p.pid);
+}
 
 // pppd is gone: its port closes (DTR drops), its process ends.
 void Exit(int slot) {
     Pppd& p = *Slot(slot);
+    WorldNote("pppd %d exits", p.pid);
     PortClosed(PORT_DATA);
     EndProc(p.pid);
     memset(&p, 0, sizeof p);
@@ -114,6 +119,7 @@ void Exit(int slot) {
 // of the port and exits.
 void Hangup(int slot) {
     Pppd& p = *Slot(slot);
+    WorldNote("pppd %d hangs up, removes its pid file", p.pid);
     if (p.phase == PPPD_UP) {
         SetLeafText(kAddressLeaf, "0.0.0.0");
         SetLeafInt(kPublishedLeaf, 0);
@@ -135,12 +141,14 @@ void Terminate(int slot) {
 }
 
 void ChatFails(int slot) {
+    WorldNote("chat of pppd %d failed", Slot(slot)->pid);
     // "Connect script failed": no pid file, the port closes.
     Exit(slot);
 }
 
 void ChatConnected(int slot) {
     Pppd& p = *Slot(slot);
+    WorldNote("chat of pppd %d connected, pid file written", p.pid);
     snprintf(world->pidFile, sizeof world->pidFile, "%d\n", p.pid);
     world->pidFileExists = true;
     p.phase = PPPD_NEGOTIATE;
@@ -235,7 +243,7 @@ void ChatRun(int slot) {
             continue;
         }
         int64_t next = PortNextArrival(PORT_DATA);
-        Schedule(next >= 0 && next < p.deadline ? next : p.deadline, EV_PPPD, slot, p.pid);
+        Later(slot, (next >= 0 && next < p.deadline ? next : p.deadline) - world->now);
         return;
     }
 }
@@ -249,6 +257,7 @@ void StartPppd() {
     Pppd& p = *Slot(slot);
     memset(&p, 0, sizeof p);
     p.pid = SpawnPid("pppd", -1);
+    WorldNote("pppd %d starts", p.pid);
     p.phase = PPPD_CHAT;
     p.phaseAt = world->now;
     PortOpened(PORT_DATA);
@@ -337,9 +346,11 @@ int RunShell(const char* command) {
     return status;
 }
 
-void PppdEvent(int slot, int pid) {
+void PppdEvent(int slotAndTimer, int pid) {
+    const int slot = slotAndTimer & 3;
     Pppd& p = *Slot(slot);
-    if (p.pid != pid || p.phase == PPPD_NONE) return;  // a timer of a pppd gone
+    // A timer replaced since, or one of a pppd gone.
+    if (p.pid != pid || p.phase == PPPD_NONE || p.timer != slotAndTimer >> 2) return;
     if (p.stopped) return;                             // picked up again when continued
     switch (p.phase) {
     case PPPD_CHAT: ChatRun(slot); break;
@@ -351,6 +362,7 @@ void PppdEvent(int slot, int pid) {
             break;
         }
         p.phase = PPPD_UP;
+        WorldNote("pppd %d up", p.pid);
         if (Uniform(0, 1) == 1 || world->networkAddress == 0)
             world->networkAddress = (10u << 24) | (170u << 16) | (uint32_t)Uniform(1, 65534);
         p.address = world->networkAddress;
@@ -377,6 +389,7 @@ void PppdEvent(int slot, int pid) {
 
 void PppdSignal(int slot, int sig) {
     Pppd& p = *Slot(slot);
+    WorldNote("pppd %d gets signal %d", p.pid, sig);
     if (sig == SIGKILL) {
         Exit(slot);  // the pid file stays behind, nobody runs ip-down
         return;

@@ -70,9 +70,14 @@ void TraceByte(char c) {
     w.trace[w.traceHead++ % TRACE_RING] = c;
 }
 
-bool atLineStart = true;
 char line[200];
 int lineLen = 0;
+
+void Stamp() {
+    char stamp[32];
+    int len = snprintf(stamp, sizeof stamp, "[%11.3f] ", (double)world->now / SEC);
+    for (int k = 0; k < len; k++) TraceByte(stamp[k]);
+}
 
 ssize_t TraceWrite(void*, const char* buf, size_t n) {
     World& w = *world;
@@ -80,7 +85,7 @@ ssize_t TraceWrite(void*, const char* buf, size_t n) {
         char c = buf[i];
         if (c == '\n') {
             TraceByte(c);
-            atLineStart = true;
+            w.traceMidLine = false;
             if (lineLen > 0) {
                 line[lineLen] = '\0';
                 memcpy(w.lastLine, line, (size_t)lineLen + 1);
@@ -89,11 +94,9 @@ ssize_t TraceWrite(void*, const char* buf, size_t n) {
             lineLen = 0;
             continue;
         }
-        if (atLineStart) {
-            char stamp[32];
-            int len = snprintf(stamp, sizeof stamp, "[%11.3f] ", (double)w.now / SEC);
-            for (int k = 0; k < len; k++) TraceByte(stamp[k]);
-            atLineStart = false;
+        if (!w.traceMidLine) {
+            Stamp();
+            w.traceMidLine = true;
         }
         TraceByte(c);
         if (lineLen < (int)sizeof line - 1) line[lineLen++] = c;
@@ -127,6 +130,20 @@ ssize_t SerialRead(Fd& f, char* buf, size_t count) {
 }
 
 }  // namespace
+
+void WorldNote(const char* fmt, ...) {
+    char text[200];
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    if (world->traceMidLine) TraceByte('\n');
+    Stamp();
+    for (const char* c = "(world) "; *c; c++) TraceByte(*c);
+    for (const char* c = text; *c; c++) TraceByte(*c);
+    TraceByte('\n');
+    world->traceMidLine = false;
+}
 
 void Violation(const char* name, const char* detailFmt, ...) {
     World& w = *world;

@@ -58,6 +58,7 @@ struct Pppd {
     bool termPending;    // SIGTERM received while stopped
     int echoFails;
     int64_t phaseAt;     // when the current phase began
+    int timer;           // the number of its pending timer
     uint32_t address;    // the address IPCP gave
     // chat, while phase is PPPD_CHAT
     int step, sub, timeout;
@@ -167,6 +168,7 @@ struct World {
     char trace[TRACE_RING];
     uint64_t traceHead;
     int64_t lastTraceAt;
+    bool traceMidLine;
     char lastLine[200];
 
     // The first invariant broken ends the run.
@@ -234,7 +236,7 @@ void CallDropped(bool noCarrier);
 
 // pppd and chat, fping, the shell (ppp.cpp).
 int RunShell(const char* command);
-void PppdEvent(int slot, int pid);
+void PppdEvent(int slotAndTimer, int pid);
 void PppdSignal(int slot, int sig);
 void EscapeDue();
 void DialHeldEnds();
@@ -266,6 +268,8 @@ enum { EXIT_RUN_OVER = 200, EXIT_VIOLATION = 201 };
 [[noreturn]] void RunDaemonProcess(int argc, char** argv);
 void Violation(const char* name, const char* detailFmt, ...)
     __attribute__((format(printf, 2, 3)));
+// A line of the world's own in the trace, "(world) " ahead of it: faults, pppd, power, init.
+void WorldNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Invariants (tests/simulation/invariants.cpp), called where the world sees what they judge.
 void CheckSignal(int pid, int sig, const char* target);
