@@ -250,6 +250,7 @@ void ChatRun(int slot) {
 
 void StartPppd() {
     CheckPppdStart();
+    world->refreshBase = world->now;
     int slot = 0;
     while (slot < 3 && Slot(slot)->phase != PPPD_NONE) slot++;
     if (slot == 3) return;

@@ -89,7 +89,11 @@ ssize_t TraceWrite(void*, const char* buf, size_t n) {
             if (lineLen > 0) {
                 line[lineLen] = '\0';
                 memcpy(w.lastLine, line, (size_t)lineLen + 1);
-                if (strstr(line, kSupervisionBegins)) w.inSupervision = true;
+                if (const char* r = strstr(line, kSupervisionBegins)) {
+                    w.inSupervision = true;
+                    w.refreshSetting = atoll(r + strlen(kSupervisionBegins)) * SEC;
+                    w.refreshBase = w.now;
+                }
             }
             lineLen = 0;
             continue;
@@ -222,6 +226,7 @@ int OsKill(pid_t pid, int sig) {
     CheckSignal(pid, sig, proc ? proc->name : "");
     if (proc) {
         result = 0;
+        if (sig == SIGTERM) w.refreshBase = w.now;
         for (int i = 0; i < 3; i++)
             if (w.pppd[i].phase != PPPD_NONE && w.pppd[i].pid == pid && sig != 0) PppdSignal(i, sig);
     }

@@ -169,6 +169,9 @@ struct World {
     uint64_t traceHead;
     int64_t lastTraceAt;
     bool traceMidLine;
+    // The refresh the daemon announced ("connRefreshInterval = N", seconds), and since when it
+    // owes the next one: its supervision's start, its last pppd start or SIGTERM.
+    int64_t refreshSetting, refreshBase;
     char lastLine[200];
 
     // The first invariant broken ends the run.

@@ -20,6 +20,9 @@ const int64_t kTraceSilenceMax = 75 * SEC;
 const int64_t kPowerSpacing = 10 * SEC;
 // The daemon's heap may move by what one pass allocates and frees, never grow for good.
 const int64_t kHeapSlack = 4096;
+// A refresh comes in the first pass past its period; a pass may take a ping's time-out and a
+// failing aux-port poll.
+const int64_t kRefreshSlack = 60 * SEC;
 
 // Every way the process ends, with the last words that say why.
 struct DocumentedExit {
@@ -74,6 +77,12 @@ void CheckPassTop(int openFds, int64_t heap) {
     }
     if (openFds > w.fdPassBaseline)
         Violation("descriptors-flat", "%d descriptors open, %d at the first pass", openFds, w.fdPassBaseline);
+    // the refresh it announced, on time: pppd stopped within a pass of the period's end
+    bool pppdAlive = false;
+    for (const Pppd& p : w.pppd) pppdAlive = pppdAlive || (p.phase != PPPD_NONE && w.pidFileExists);
+    if (w.refreshSetting > 0 && pppdAlive && w.now - w.refreshBase > w.refreshSetting + kRefreshSlack)
+        Violation("refresh-on-time", "no refresh for %.0f s, announced every %.0f s",
+                  (double)(w.now - w.refreshBase) / SEC, (double)w.refreshSetting / SEC);
     if (heap >= 0 && heap > w.heapPassBaseline + kHeapSlack)
         Violation("heap-flat", "%lld bytes in use, %lld at the first pass", (long long)heap,
                   (long long)w.heapPassBaseline);
