@@ -255,6 +255,7 @@ void FaultEnds(int slot, int kind) {
     }
     switch (kind) {
     case NETWORK_SILENT: w.networkSilent = false; break;
+    case LATE_ANSWER: w.modem.lateMs = 0; break;
     case PINGS_DROPPED: w.pingsDropped = false; break;
     case NO_COVERAGE:
         w.noCoverage = false;

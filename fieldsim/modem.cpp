@@ -139,7 +139,6 @@ void LineDone(int port) {
         size_t echo = s.echo ? line.size() + 1 : 0;
         Queue(port, answer.substr(0, echo), due);
         Queue(port, answer.substr(echo), due + s.lateMs * MS);
-        s.lateMs = 0;
         return;
     }
     Queue(port, answer, due);

@@ -24,7 +24,7 @@ struct ModemState {
     bool echo, savedEcho, verbose, inCall, dataMode;
     int csq;          // the level AT+CSQ answers now (99: no coverage)
     int dialHangMs;   // the next dial is held that long
-    int lateMs;       // AT+CSQ answered that late (0: at once)
+    int lateMs;       // AT+CSQ on the aux port answered that late (0: at once)
     int bootMs;       // power-on to the first answer, for the next power-up
     bool powerUpNoise;
 };
