@@ -34,6 +34,7 @@ struct Options {
     std::string source = FIELDSIM_SOURCE_DIR;
     std::string picture;
     bool trace = false;
+    bool calibrate = false;
 };
 
 int Usage() {
@@ -48,7 +49,8 @@ int Usage() {
             "  --source DIR   the source tree whose box files (chat script, pppd options, inittab\n"
             "                 line) the world follows\n"
             "  --picture DIR  where the gnuplot picture of availability and power cycles goes\n"
-            "  --trace        after the report, the daemon's trace leading to the run's end\n");
+            "  --trace        after the report, the daemon's trace leading to the run's end\n"
+            "  --calibrate    the rehearsal's fault scenarios once each, with its dial time\n");
     return 2;
 }
 
@@ -88,9 +90,9 @@ void Boot() {
     w.ports[PORT_DATA].speed = w.ports[PORT_AUX].speed = B115200;
 }
 
-void PrintTrace() {
+// The last `show` bytes of the trace, from a line's start.
+void PrintTrace(uint64_t show) {
     const World& w = *world;
-    const uint64_t show = 6000;
     uint64_t from = w.traceHead > show ? w.traceHead - show : 0;
     if (w.traceHead > TRACE_RING && from < w.traceHead - TRACE_RING) from = w.traceHead - TRACE_RING;
     while (from < w.traceHead && w.trace[from % TRACE_RING] != '\n') from++;
@@ -125,8 +127,8 @@ void Report(const Options& o, uint64_t seed, bool swarm) {
     printf("availability %.3f %%, %.1f minutes offline per year (the first start's included)\n",
            availability, offline);
     if (swarm) return;
-    printf("%-17s %7s %10s %8s %12s %6s\n", "fault", "count", "back: med", "worst", "power cycles",
-           "exits");
+    printf("%-17s %7s %10s %8s %10s %12s %6s\n", "fault", "count", "back: med", "worst", "down: mean",
+           "power cycles", "exits");
     for (int k = 0; k < FaultKinds(); k++) {
         const FaultStats& s = w.stats[k];
         if (s.count == 0) continue;
@@ -136,10 +138,10 @@ void Report(const Options& o, uint64_t seed, bool swarm) {
             snprintf(medText, sizeof medText, "%d s", med);
             snprintf(worstText, sizeof worstText, "%lld s", (long long)(s.worstUs / SEC));
         }
-        printf("%-17s %7lld %10s %8s %12lld %6lld\n", FaultName(k), (long long)s.count, medText,
-               worstText, (long long)s.cycles, (long long)s.exits);
+        printf("%-17s %7lld %10s %8s %8.0f s %12lld %6lld\n", FaultName(k), (long long)s.count, medText,
+               worstText, (double)s.downUs / SEC / (double)s.count, (long long)s.cycles, (long long)s.exits);
     }
-    printf("%-17s %7s %10s %8s %12lld %6lld\n", "(no fault)", "", "", "",
+    printf("%-17s %7s %10s %8s %10s %12lld %6lld\n", "(no fault)", "", "", "", "",
            (long long)w.cyclesWithoutFault, (long long)w.exitsWithoutFault);
     printf("pings %lld, failed %lld\n", (long long)w.pings, (long long)w.pingsFailed);
     printf("daemon descriptors open at its first and last supervision pass: %d and %d; heap in use: "
@@ -178,13 +180,14 @@ int RunOne(const Options& o, uint64_t seed, bool swarm) {
     w.end = (int64_t)(o.years * (double)kYear);
     w.wallStartUs = kWallStart * SEC;
     std::string rates = o.faults.empty() ? o.source + "/fieldsim/field-mix" : o.faults;
-    if (!LoadRates(rates.c_str(), swarm)) {
+    if (!o.calibrate && !LoadRates(rates.c_str(), swarm)) {
         fprintf(stderr, "cannot read the fault rates %s\n", rates.c_str());
         exit(2);
     }
     Boot();
     Settings(swarm);
-    ScheduleFaults();
+    if (o.calibrate) StartCalibration();
+    else ScheduleFaults();
     char program[] = "/usr/sbin/linkwarden";
     char debug[] = "-vd";
     char* argv[] = {program, debug, nullptr};
@@ -232,11 +235,11 @@ int RunOne(const Options& o, uint64_t seed, bool swarm) {
                w.violationDetail);
         printf("rerun: scripts/simulate --seed %llu --years %g%s\n", (unsigned long long)seed, o.years,
                swarm ? " --swarm 1" : "");
-        PrintTrace();
+        PrintTrace(6000);
         return 1;
     }
     Report(o, seed, swarm);
-    if (o.trace) PrintTrace();
+    if (o.trace) PrintTrace(TRACE_RING);
     return 0;
 }
 
@@ -254,6 +257,7 @@ int main(int argc, char** argv) {
         else if (a == "--source" && v) o.source = argv[++i];
         else if (a == "--picture" && v) o.picture = argv[++i];
         else if (a == "--trace") o.trace = true;
+        else if (a == "--calibrate") o.calibrate = true;
         else return Usage();
     }
     if (o.years <= 0 || o.years > YEARS_MAX - 1 || o.swarm < 0) return Usage();

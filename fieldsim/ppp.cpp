@@ -113,6 +113,7 @@ void Exit(int slot) {
     EndProc(p.pid);
     memset(&p, 0, sizeof p);
     UpdateLink();
+    FaultWatch(-3);
 }
 
 // The link is over: ip-down says "no address", the pid file goes, and a second later pppd lets go
@@ -153,8 +154,9 @@ void ChatConnected(int slot) {
     world->pidFileExists = true;
     p.phase = PPPD_NEGOTIATE;
     p.phaseAt = world->now;
-    // LCP and IPCP: about a second on a box.
-    Later(slot, Uniform(800, 1500) * MS);
+    // LCP and IPCP: about a second on a box; about 3 s in the rehearsal's kernel, whose network
+    // side starts a pppd in a namespace of its own for each call.
+    Later(slot, Uniform(800, 1500) * MS + (Calibrating() ? Uniform(1500, 2500) * MS : 0));
 }
 
 // Sends from the current send string; false when a \d pause was met (chat then goes on later).

@@ -227,6 +227,7 @@ int OsKill(pid_t pid, int sig) {
     if (proc) {
         result = 0;
         if (sig == SIGTERM) w.refreshBase = w.now;
+        if (sig == SIGTERM && w.inSupervision) RefreshBegins();
         for (int i = 0; i < 3; i++)
             if (w.pppd[i].phase != PPPD_NONE && w.pppd[i].pid == pid && sig != 0) PppdSignal(i, sig);
     }

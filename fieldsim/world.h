@@ -99,10 +99,11 @@ struct Occurrence {
     bool inSupervision;  // the daemon was supervising a link that carried traffic when it began
     bool costWhileOn;    // a power cycle or an exit came while the fault lasted
     bool pingsLostOn;    // the daemon's last ping had failed when the fault ended
+    int64_t downUs;      // the link's time down since it began
 };
 
 struct FaultStats {
-    int64_t count, cycles, exits, worstUs;
+    int64_t count, cycles, exits, worstUs, downUs;
     int recovery[RECOVERY_BINS];  // seconds to the link's return, the last bin for longer
 };
 
@@ -192,7 +193,8 @@ enum {
     EV_ESCAPE,         // the second guard time of an escape
     EV_DIAL_HELD,      // the held dial gives up
     EV_LINK_DEADLINE,  // a: occurrence slot: the link must be back
-    EV_FAULT_WATCH     // b: fault kind: the fault's work within a daemon state (pppd-stall ends)
+    EV_FAULT_WATCH,    // b: fault kind: the fault's work within a daemon state (pppd-stall ends)
+    EV_SCENARIO        // a: the calibration's next scenario
 };
 
 // Time.
@@ -247,12 +249,19 @@ bool LoadBoxFiles(const char* sourceDir);
 int PppdAlive();
 void UpdateLink();
 
-// Faults (faults.cpp).
+// Faults (tests/simulation/faults.cpp).
 bool LoadRates(const char* path, bool swarm);
 void ScheduleFaults();
 void FaultEvent(int kind);
 void FaultEnds(int slot, int kind);
 void FaultWatch(int kind);
+// The rehearsal's scenarios one after the other, each on a link that has carried traffic for two
+// minutes, with the rehearsal's own dial time (its network side starts a pppd of its own).
+void StartCalibration();
+void ScenarioEvent(int step);
+bool Calibrating();
+// The daemon stopped pppd while supervising it: the refresh, followed like a fault.
+void RefreshBegins();
 const char* FaultName(int kind);
 int FaultKinds();
 void NoteCycle();

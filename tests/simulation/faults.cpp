@@ -21,7 +21,7 @@ namespace {
 enum Kind {
     NETWORK_DROP, NETWORK_SILENT, PING_LOST, PINGS_DROPPED, URC, LATE_ANSWER, NO_COVERAGE,
     MODEM_REBOOT, PPPD_KILLED, PPPD_STALL, CLOCK_STEP, STORE_READ_FAILS, DIAL_HANG, ECHO_OFF,
-    STRAY_ERROR, KIND_COUNT
+    STRAY_ERROR, REFRESH, KIND_COUNT
 };
 
 // restartCures: once the fault is over, restarting pppd is all the link needs, so it must cost
@@ -43,12 +43,16 @@ const KindInfo kKinds[KIND_COUNT] = {
     {"pppd-killed", true, 30 * SEC, 1},     {"pppd-stall", true, 30 * SEC, 1},
     {"clock-step", true, 60 * SEC, 0},      {"store-read-fails", true, 60 * SEC, 0},
     {"dial-hang", true, 30 * SEC, 1},       {"echo-off", false, 420 * SEC, 2},
-    {"stray-error", true, 60 * SEC, 0},
+    {"stray-error", true, 60 * SEC, 0},     {"refresh", true, 45 * SEC, 0},
 };
 
 // From the rates file: mean interval between two (0: never) and the duration's range.
 int64_t every[KIND_COUNT];
 int64_t lastsLo[KIND_COUNT], lastsHi[KIND_COUNT];
+// A variant forced by the calibration (a killed pppd's pid taken by another program or not), -1
+// for a random one.
+int forcedVariant = -1;
+bool calibrating = false;
 
 const char* const kUnsolicited[] = {"+CREG: 5", "+CEREG: 2", "#QSS: 1", "RING"};
 // A link back for good: half a minute of traffic (a refresh every minute leaves it no longer).
@@ -99,6 +103,7 @@ void Close(int slot, int64_t backUs) {
     World& w = *world;
     Occurrence& o = w.active[slot];
     FaultStats& s = w.stats[o.kind];
+    s.downUs += o.downUs;
     int64_t secs = backUs / SEC;
     s.recovery[secs < RECOVERY_BINS - 1 ? secs : RECOVERY_BINS - 1]++;
     if (backUs > s.worstUs) s.worstUs = backUs;
@@ -111,7 +116,7 @@ void End(int slot) {
     o.end = world->now;
     o.pingsLostOn = world->pingHistory & 1;
     Schedule(world->now + kKinds[o.kind].limit, EV_LINK_DEADLINE, slot, o.serial);
-    if (world->linkUp) Schedule(world->linkChangedAt + kSettle, EV_LINK_DEADLINE, -1);
+    Schedule(world->now + kSettle, EV_LINK_DEADLINE, -1);
 }
 
 int AlivePppd() {
@@ -214,7 +219,8 @@ void FaultEvent(int kind) {
             PppdSignal(pppd, SIGKILL);
             // Pids wrap within days on a box that starts fping every few seconds: now and then
             // another program already holds the pid the stale file names.
-            if (Uniform(0, 1) == 1 && w.procCount < (int)(sizeof w.procs / sizeof w.procs[0])) {
+            bool reused = forcedVariant >= 0 ? forcedVariant == 1 : Uniform(0, 1) == 1;
+            if (reused && w.procCount < (int)(sizeof w.procs / sizeof w.procs[0])) {
                 Proc& p = w.procs[w.procCount++];
                 p.pid = pid;
                 snprintf(p.name, sizeof p.name, "%s", Uniform(0, 1) ? "logger" : "sh");
@@ -270,11 +276,16 @@ void FaultEnds(int slot, int kind) {
     UpdateLink();
 }
 
-// A held dial began (-2) or ended (-1).
+// A held dial began (-2) or ended (-1); a pppd exited (-3), which ends the calibration's silence
+// as the rehearsal ends it.
 void FaultWatch(int what) {
     World& w = *world;
     for (int i = 0; i < w.activeCount; i++) {
         Occurrence& o = w.active[i];
+        if (what == -3 && calibrating && o.kind == NETWORK_SILENT && o.end < 0) {
+            FaultEnds(i, NETWORK_SILENT);
+            return;
+        }
         if (o.kind != DIAL_HANG || o.end >= 0) continue;
         if (what == -2) o.inSupervision = w.daemonRunning && w.inSupervision;
         if (what == -1) End(i);
@@ -312,14 +323,15 @@ void NoteExit(int status) {
     CheckNeedlessCycle();
 }
 
-// Closes every ended occurrence once the link has carried traffic for kSettle: its recovery is
+// Closes every ended occurrence once the link has carried traffic for kSettle since its end (a
+// fault may take the link down a moment after it, as a refresh's SIGTERM does): its recovery is
 // from its end to the start of that stretch.
 void RecoveryCheck() {
     World& w = *world;
-    if (!w.linkUp || w.now - w.linkChangedAt < kSettle) return;
+    if (!w.linkUp) return;
     for (int i = w.activeCount - 1; i >= 0; i--) {
         const Occurrence& o = w.active[i];
-        if (o.end < 0 || o.end > w.now) continue;
+        if (o.end < 0 || w.now - (o.end > w.linkChangedAt ? o.end : w.linkChangedAt) < kSettle) continue;
         Close(i, w.linkChangedAt > o.end ? w.linkChangedAt - o.end : 0);
     }
 }
@@ -361,6 +373,12 @@ void LinkChanged(bool up) {
     World& w = *world;
     RecoveryCheck();
     if (w.linkUp) AccountUp(w.linkChangedAt, w.now);
+    if (up) {
+        for (int i = 0; i < w.activeCount; i++) {
+            Occurrence& o = w.active[i];
+            o.downUs += w.now - (w.downSince > o.begin ? w.downSince : o.begin);
+        }
+    }
     w.linkUp = up;
     w.linkChangedAt = w.now;
     if (up) {
@@ -380,5 +398,71 @@ void FinishAccounts() {
 bool CuredByRestart(int kind) { return kKinds[kind].restartCures; }
 
 int64_t LimitOf(int kind) { return kind >= 0 ? kKinds[kind].limit : 300 * SEC; }
+
+// The rehearsal's scenarios that the world can play (README, Recovery), each once.
+struct Scenario {
+    int kind;
+    int64_t lasts;
+    int variant;
+};
+const Scenario kScenarios[] = {
+    {REFRESH, 0, -1},         // the next refresh, as it comes
+    {NETWORK_DROP, 0, -1},
+    {NETWORK_SILENT, 600 * SEC, -1},  // ends once the pppd that gave up on it has gone
+    {PPPD_KILLED, 0, 1},      // stale-pid: its pid taken by another program
+    {PPPD_KILLED, 0, 0},      // stale-pid-gone
+    {PPPD_STALL, 20 * SEC, -1},  // pppd-slow-exit: held across the refresh
+    {DIAL_HANG, 30 * SEC, -1},   // the call dropped, the re-dial held
+    {URC, 0, -1},
+    {LATE_ANSWER, 70 * SEC, -1},
+    {MODEM_REBOOT, 120 * SEC, -1},
+    {PINGS_DROPPED, 150 * SEC, -1},
+};
+
+bool Calibrating() { return calibrating; }
+
+void StartCalibration() {
+    calibrating = true;
+    Schedule(world->now, EV_SCENARIO, 0);
+}
+
+void RefreshBegins() {
+    int slot = Open(REFRESH);
+    if (slot >= 0) End(slot);
+}
+
+void ScenarioEvent(int step) {
+    World& w = *world;
+    const int count = (int)(sizeof kScenarios / sizeof kScenarios[0]);
+    if (step >= count) {
+        w.end = w.now;
+        return;
+    }
+    const Scenario& s = kScenarios[step];
+    int64_t untilRefresh = w.refreshBase + w.refreshSetting - w.now;
+    bool ready = w.linkUp && w.now - w.linkChangedAt >= 120 * SEC && w.inSupervision;
+    // The stall must hold pppd across the refresh: it begins a few seconds before it.
+    if (s.kind == PPPD_STALL) ready = ready && untilRefresh > 0 && untilRefresh <= 5 * SEC;
+    else ready = ready && untilRefresh > 300 * SEC;
+    if (s.kind == REFRESH && w.inSupervision && w.refreshSetting > 0) {
+        // Followed as it comes; the next scenario after it has settled.
+        Schedule(w.refreshBase + w.refreshSetting + 180 * SEC, EV_SCENARIO, step + 1);
+        return;
+    }
+    if (!ready || s.kind == REFRESH) {
+        Schedule(w.now + SEC, EV_SCENARIO, step);
+        return;
+    }
+    every[s.kind] = 0;
+    lastsLo[s.kind] = lastsHi[s.kind] = s.lasts;
+    forcedVariant = s.variant;
+    if (s.kind == DIAL_HANG) {
+        FaultEvent(DIAL_HANG);
+        CallDropped(true);
+    } else {
+        FaultEvent(s.kind);
+    }
+    Schedule(w.now + 900 * SEC, EV_SCENARIO, step + 1);
+}
 
 }  // namespace fieldsim
