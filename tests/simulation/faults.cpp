@@ -354,7 +354,9 @@ void LinkDeadline(int slot, int serial) {
         const Occurrence& o = w.active[i];
         if (o.serial == serial) mine = &o;
         int64_t limit = kKinds[o.kind].limit;
-        if ((o.exits > 0 || o.cycles > 0) && limit < kStartLimit) limit = kStartLimit;
+        // One that cost a start, or met a link being brought up (the start, the watchdog's
+        // restart wait, which ends the process when pppd dies in it), allows a start.
+        if ((o.exits > 0 || o.cycles > 0 || !o.inSupervision) && limit < kStartLimit) limit = kStartLimit;
         int64_t due = (o.end < 0 ? w.now : o.end) + limit;
         if (due > latest) latest = due;
     }
