@@ -263,8 +263,9 @@ int PortArrived(int port) {
     int taken = 0;
     while (taken < p.outCount && p.out[taken].due <= world->now) {
         const Chunk& c = p.out[taken++];
-        // What the modem says of its own accord reaches a host at another speed as noise.
-        if (c.unsolicited && !HostAtModemRate(port)) continue;
+        // What the modem says of its own accord reaches a host at another speed as noise, and a
+        // UART drops what arrives while nobody holds the port.
+        if ((c.unsolicited && !HostAtModemRate(port)) || p.holders == 0) continue;
         int n = c.len;
         if (n > (int)sizeof p.in - p.inLen) n = (int)sizeof p.in - p.inLen;  // a full tty drops
         memcpy(p.in + p.inLen, c.bytes, (size_t)n);
