@@ -278,7 +278,7 @@ int Fping(const char* command) {
     if (timeoutMs < 1) timeoutMs = 1;
     if (rtt > (int64_t)timeoutMs * MS) answered = false;
     w.pings++;
-    w.pingHistory = (w.pingHistory << 1) | (answered ? 0 : 1);
+    w.pingHistory = (w.pingHistory << 1) | (answered ? 0u : 1u);
     if (!answered) w.pingsFailed++;
     AdvanceTo(w.now + (answered ? rtt : (int64_t)timeoutMs * MS));
     return answered ? 0 : 1 << 8;

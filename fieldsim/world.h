@@ -155,7 +155,7 @@ struct World {
     int64_t lastCostAt;  // the last power cycle or exit
     FaultStats stats[FAULT_KINDS];
     int64_t pings, pingsFailed;
-    int pingHistory;  // one bit per ping, the newest lowest: 1 failed
+    uint32_t pingHistory;  // one bit per ping, the newest lowest: 1 failed
     int64_t lastCsqDelivered;  // when the daemon last read a level on the aux port
     int csqDelivered;          // the level in the last "+CSQ:" the daemon read since it asked
     uint32_t pppdSaid;         // the address the last ip-up published, 0 after ip-down

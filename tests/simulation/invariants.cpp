@@ -106,7 +106,7 @@ void CheckExit(int status) {
     if (strstr(found->words, "Ping failed")) {
         int n = atoi(tail.c_str() + tail.rfind(found->words) + strlen(found->words));
         if (n < 1) n = 1;
-        int mask = n >= 30 ? -1 : (1 << n) - 1;
+        uint32_t mask = n >= 32 ? ~0u : (1u << n) - 1;
         if ((w.pingHistory & mask) != mask)
             Violation("exit-documented", "\"Ping failed %d times\" but the last %d pings were not all lost", n, n);
     } else if (strstr(found->words, "aux port") && w.now - w.lastCsqDelivered < 290 * SEC) {
