@@ -292,35 +292,30 @@ void FaultWatch(int what) {
     }
 }
 
-void NoteCycle() {
+// A power cycle or an exit: counted for its year and charged to the gravest open fault.
+void Charge(bool cycle) {
     World& w = *world;
     w.lastCostAt = w.now;
-    WorldNote("modem powered off");
-    w.powerCycles++;
-    if (w.now / kYear < YEARS_MAX) w.cycles[w.now / kYear]++;
+    if (w.now / kYear < YEARS_MAX) (cycle ? w.cycles : w.exitsPerYear)[w.now / kYear]++;
     if (Occurrence* o = Charged()) {
-        o->cycles++;
+        (cycle ? o->cycles : o->exits)++;
         o->costWhileOn = o->costWhileOn || o->end < 0;
-        w.stats[o->kind].cycles++;
+        (cycle ? w.stats[o->kind].cycles : w.stats[o->kind].exits)++;
     } else {
-        w.cyclesWithoutFault++;
+        (cycle ? w.cyclesWithoutFault : w.exitsWithoutFault)++;
     }
     CheckNeedlessCycle();
 }
 
+void NoteCycle() {
+    WorldNote("modem powered off");
+    world->powerCycles++;
+    Charge(true);
+}
+
 void NoteExit(int status) {
-    World& w = *world;
-    w.lastCostAt = w.now;
-    w.exitsByStatus[status >= 0 && status < 3 ? status : 3]++;
-    if (w.now / kYear < YEARS_MAX) w.exitsPerYear[w.now / kYear]++;
-    if (Occurrence* o = Charged()) {
-        o->exits++;
-        o->costWhileOn = o->costWhileOn || o->end < 0;
-        w.stats[o->kind].exits++;
-    } else {
-        w.exitsWithoutFault++;
-    }
-    CheckNeedlessCycle();
+    world->exitsByStatus[status >= 0 && status < 3 ? status : 3]++;
+    Charge(false);
 }
 
 // Closes every ended occurrence once the link has carried traffic for kSettle since its end (a
