@@ -65,6 +65,9 @@ void Settings(bool swarm) {
         // not a fault of the daemon's, so swarms give it at least two.
         retries = (int)Uniform(2, 5);
         timeout = (int)Uniform(1, 10);
+        // The modem of a swarm member may boot slowly and put noise on its lines at power-up.
+        world->modem.bootMsMax = (int)Uniform(30, 90) * 1000;
+        world->modem.powerUpNoise = Uniform(0, 1) == 1;
     }
     SetLeafInt("/U6C/Comms/CellModem/Settings/RefreshInterval/Value", refresh);
     SetLeafInt("/U6C/Comms/CellModem/Settings/AutoPingInterval/Value", interval);

@@ -127,7 +127,7 @@ void LineDone(int port) {
     int64_t due = AnswerDue();
     if (dial && m.inCall) {
         due = world->now + Uniform(200, 700) * MS;
-        if (world->noCoverage || world->dialsRefused > 0) {
+        if (world->noCoverage) {
             // No network to carry the call: the dial ends as a refused one does.
             m.inCall = m.dataMode = false;
             answer = answer.substr(0, answer.rfind("\r\nCONNECT")) + kNoCarrier;
@@ -162,7 +162,8 @@ void ModemFactory() {
     Keep(m);
     ModemState& s = world->modem;
     s.csq = 17;
-    s.bootMs = (int)Uniform(10000, 30000);
+    s.bootMsMax = 30000;
+    s.bootMs = (int)Uniform(10000, s.bootMsMax);
     s.readyAtMs = 0;
 }
 
@@ -179,8 +180,8 @@ void ModemPowerOn() {
     devsim::ModemPowerOn(m, NowMs(), world->modem.bootMs);
     Keep(m);
     ModemState& s = world->modem;
-    // An LE910 needs roughly 10 to 30 s after power-up before it answers AT.
-    s.bootMs = (int)Uniform(10000, 30000);
+    // An LE910 needs roughly 10 to 30 s after power-up before it answers AT; some take longer.
+    s.bootMs = (int)Uniform(10000, s.bootMsMax);
     for (int i = 0; i < 2; i++) {
         if (s.powerUpNoise) Queue(i, kPowerUpNoise, sizeof kPowerUpNoise - 1, world->now, true);
     }

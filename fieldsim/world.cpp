@@ -73,7 +73,6 @@ void Dispatch(const Event& e) {
     case EV_ESCAPE: EscapeDue(); break;
     case EV_DIAL_HELD: DialHeldEnds(); break;
     case EV_LINK_DEADLINE: LinkDeadline(e.a, e.b); break;
-    case EV_FAULT_WATCH: FaultWatch(e.b); break;
     case EV_SCENARIO: ScenarioEvent(e.a); break;
     }
 }

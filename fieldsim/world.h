@@ -26,7 +26,8 @@ struct ModemState {
     int dialHangMs;   // the next dial is held that long
     int lateMs;       // AT+CSQ on the aux port answered that late (0: at once)
     int bootMs;       // power-on to the first answer, for the next power-up
-    bool powerUpNoise;
+    int bootMsMax;    // the longest a power-up takes (a slow boot: up to 90 s)
+    bool powerUpNoise;  // NUL, 0xFF and 0xC0 on both lines as the supply rises
 };
 
 // Bytes from the modem on their way to the host, and those arrived and not yet read.
@@ -137,7 +138,6 @@ struct World {
     uint32_t networkAddress;
     bool networkSilent, noCoverage, pingsDropped;
     int64_t pingsLostUntil;  // the network loses the pings sent until then
-    int dialsRefused;
 
     // pppd: normally one; room for a second started beside it.
     Pppd pppd[3];
@@ -192,8 +192,7 @@ enum {
     EV_PROC_END,       // a: pid
     EV_ESCAPE,         // the second guard time of an escape
     EV_DIAL_HELD,      // the held dial gives up
-    EV_LINK_DEADLINE,  // a: occurrence slot: the link must be back
-    EV_FAULT_WATCH,    // b: fault kind: the fault's work within a daemon state (pppd-stall ends)
+    EV_LINK_DEADLINE,  // a: occurrence slot (-1 a settle check, -2 down with no fault), b: serial
     EV_SCENARIO        // a: the calibration's next scenario
 };
 
@@ -254,7 +253,8 @@ bool LoadRates(const char* path, bool swarm);
 void ScheduleFaults();
 void FaultEvent(int kind);
 void FaultEnds(int slot, int kind);
-void FaultWatch(int kind);
+// What a fault waits for in the world: a held dial begins (-2) or ends (-1), a pppd exits (-3).
+void FaultWatch(int what);
 // The rehearsal's scenarios one after the other, each on a link that has carried traffic for two
 // minutes, with the rehearsal's own dial time (its network side starts a pppd of its own).
 void StartCalibration();
