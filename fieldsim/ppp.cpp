@@ -155,8 +155,12 @@ void ChatConnected(int slot) {
     p.phase = PPPD_NEGOTIATE;
     p.phaseAt = world->now;
     // LCP and IPCP: about a second on a box; about 3 s in the rehearsal's kernel, whose network
-    // side starts a pppd in a namespace of its own for each call.
-    Later(slot, Uniform(800, 1500) * MS + (Calibrating() ? Uniform(1500, 2500) * MS : 0));
+    // side starts a pppd in a namespace of its own for each call. A network that is slow to
+    // hand out the address delays IPCP.
+    Later(slot, Uniform(800, 1500) * MS + (Calibrating() ? Uniform(1500, 2500) * MS : 0) +
+                    world->lateAddressUs);
+    p.lateAddress = world->lateAddressUs > 0;
+    world->lateAddressUs = 0;
 }
 
 // Sends from the current send string; false when a \d pause was met (chat then goes on later).
@@ -374,6 +378,7 @@ void PppdEvent(int slotAndTimer, int pid) {
         SetLeafInt(kPublishedLeaf, (int32_t)p.address);
         world->pppdSaid = p.address;
         UpdateLink();
+        if (p.lateAddress) FaultWatch(-4);
         Later(slot, (int64_t)lcpEchoInterval * SEC);
         break;
     case PPPD_UP:

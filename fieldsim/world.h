@@ -60,6 +60,7 @@ struct Pppd {
     int echoFails;
     int64_t phaseAt;     // when the current phase began
     int timer;           // the number of its pending timer
+    bool lateAddress;    // its address comes late
     uint32_t address;    // the address IPCP gave
     // chat, while phase is PPPD_CHAT
     int step, sub, timeout;
@@ -90,7 +91,7 @@ struct Event {
     int32_t a, b;
 };
 
-enum { FAULT_KINDS = 16, RECOVERY_BINS = 3601, YEARS_MAX = 64, TRACE_RING = 1 << 18 };
+enum { FAULT_KINDS = 24, RECOVERY_BINS = 3601, YEARS_MAX = 64, TRACE_RING = 1 << 18 };
 
 // One fault that happened: what it cost until the link was back.
 struct Occurrence {
@@ -138,6 +139,7 @@ struct World {
     uint32_t networkAddress;
     bool networkSilent, noCoverage, pingsDropped;
     int64_t pingsLostUntil;  // the network loses the pings sent until then
+    int64_t lateAddressUs;   // the next call's address comes that much later
 
     // pppd: normally one; room for a second started beside it.
     Pppd pppd[3];
@@ -253,7 +255,8 @@ bool LoadRates(const char* path, bool swarm);
 void ScheduleFaults();
 void FaultEvent(int kind);
 void FaultEnds(int slot, int kind);
-// What a fault waits for in the world: a held dial begins (-2) or ends (-1), a pppd exits (-3).
+// What a fault waits for in the world: a held dial begins (-2) or ends (-1), a pppd exits (-3), a
+// late address is published (-4).
 void FaultWatch(int what);
 // The rehearsal's scenarios one after the other, each on a link that has carried traffic for two
 // minutes, with the rehearsal's own dial time (its network side starts a pppd of its own).

@@ -21,7 +21,7 @@ namespace {
 enum Kind {
     NETWORK_DROP, NETWORK_SILENT, PING_LOST, PINGS_DROPPED, URC, LATE_ANSWER, NO_COVERAGE,
     MODEM_REBOOT, PPPD_KILLED, PPPD_STALL, CLOCK_STEP, STORE_READ_FAILS, DIAL_HANG, ECHO_OFF,
-    STRAY_ERROR, REFRESH, KIND_COUNT
+    STRAY_ERROR, REFRESH, LATE_ADDRESS, KIND_COUNT
 };
 
 // restartCures: once the fault is over, restarting pppd is all the link needs, so it must cost
@@ -44,7 +44,9 @@ const KindInfo kKinds[KIND_COUNT] = {
     {"clock-step", true, 60 * SEC, 0},      {"store-read-fails", true, 60 * SEC, 0},
     {"dial-hang", true, 30 * SEC, 1},       {"echo-off", false, 420 * SEC, 2},
     {"stray-error", true, 60 * SEC, 0},     {"refresh", true, 45 * SEC, 0},
+    {"late-address", true, 45 * SEC, 0},
 };
+static_assert((int)KIND_COUNT <= (int)FAULT_KINDS, "the world keeps statistics for FAULT_KINDS kinds");
 
 // From the rates file: mean interval between two (0: never) and the duration's range.
 int64_t every[KIND_COUNT];
@@ -238,6 +240,12 @@ void FaultEvent(int kind) {
         break;
     case STORE_READ_FAILS: w.storeFailsUntil = w.now + lasts; break;
     case DIAL_HANG: w.modem.dialHangMs = (int)(lasts > 0 ? lasts / MS : 30000); return;
+    case LATE_ADDRESS:
+        // The next call's address, here forced by dropping the call as the rehearsal does.
+        w.lateAddressUs = lasts;
+        CallDropped(true);
+        UpdateLink();
+        return;  // over once ip-up has published the late address
     case ECHO_OFF: w.modem.savedEcho = false; break;
     }
     UpdateLink();
@@ -286,7 +294,9 @@ void FaultWatch(int what) {
             FaultEnds(i, NETWORK_SILENT);
             return;
         }
-        if (o.kind != DIAL_HANG || o.end >= 0) continue;
+        if (o.end >= 0) continue;
+        if (what == -4 && o.kind == LATE_ADDRESS) End(i);
+        if (o.kind != DIAL_HANG) continue;
         if (what == -2) o.inSupervision = w.daemonRunning && w.inSupervision;
         if (what == -1) End(i);
     }
@@ -412,6 +422,7 @@ const Scenario kScenarios[] = {
     {DIAL_HANG, 30 * SEC, -1},   // the call dropped, the re-dial held
     {URC, 0, -1},
     {LATE_ANSWER, 70 * SEC, -1},
+    {LATE_ADDRESS, 20 * SEC, -1},  // the call dropped, the re-dial's address 20 s late
     {MODEM_REBOOT, 120 * SEC, -1},
     {PINGS_DROPPED, 150 * SEC, -1},
 };
