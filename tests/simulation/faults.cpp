@@ -306,13 +306,18 @@ void FaultWatch(int what) {
 void Charge(bool cycle) {
     World& w = *world;
     w.lastCostAt = w.now;
-    if (w.now / kYear < YEARS_MAX) (cycle ? w.cycles : w.exitsPerYear)[w.now / kYear]++;
+    const int64_t year = w.now / kYear;
+    int64_t* perYear = cycle ? w.cycles : w.exitsPerYear;
+    if (year < YEARS_MAX) perYear[year]++;
     if (Occurrence* o = Charged()) {
-        (cycle ? o->cycles : o->exits)++;
+        int& own = cycle ? o->cycles : o->exits;
+        int64_t& ofKind = cycle ? w.stats[o->kind].cycles : w.stats[o->kind].exits;
+        own++;
+        ofKind++;
         o->costWhileOn = o->costWhileOn || o->end < 0;
-        (cycle ? w.stats[o->kind].cycles : w.stats[o->kind].exits)++;
     } else {
-        (cycle ? w.cyclesWithoutFault : w.exitsWithoutFault)++;
+        int64_t& without = cycle ? w.cyclesWithoutFault : w.exitsWithoutFault;
+        without++;
     }
     CheckNeedlessCycle();
 }
