@@ -6,19 +6,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/os_seam.h"
 #include "store/leaves.h"
 
 int OpenStandardDescriptors() {
     int opened = 0;
     for (int fd = 0; fd <= 2; fd++) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (OsFcntl(fd, F_GETFD, 0) != -1 || errno != EBADF) continue;
         // The lowest free descriptor is this one, as those below it are open by now. Left open
         // across exec: the shell's children expect their standard descriptors too.
-        int got = open("/dev/null", O_RDWR | O_NOCTTY);
+        int got = OsOpen("/dev/null", O_RDWR | O_NOCTTY);
         if (got < 0) return opened;
         if (got != fd) {
-            dup2(got, fd);
-            close(got);
+            OsDup2(got, fd);
+            OsClose(got);
         }
         opened++;
     }

@@ -1,4 +1,5 @@
-// The real side of the operating-system seam: straight calls into the C library.
+// The real side of the seam's process half (clock, sleeps, shell, signals, syslog, exit): straight
+// calls into the C library.
 #include "base/os_seam.h"
 
 #include <fcntl.h>

@@ -6,7 +6,6 @@
 #include <errno.h>
 #include <poll.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -53,7 +52,7 @@ static int FirstByteWaitMs(unsigned int timeout) {
 
 static int SetAnalogReadControls(int fd, unsigned int timeout, short minimum) {
     struct termios tio;
-    if (tcgetattr(fd, &tio) != 0) {
+    if (OsTcgetattr(fd, &tio) != 0) {
         printf("\nReadFromModem: Serial port read failed. errno - %d", errno);
         fflush(stdout);
         return 0;
@@ -66,7 +65,7 @@ static int SetAnalogReadControls(int fd, unsigned int timeout, short minimum) {
         tio.c_cc[VMIN] = 1;
         tio.c_cc[VTIME] = 5;
     }
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (OsTcsetattr(fd, TCSANOW, &tio) != 0) {
         int err = errno;
         printf("\nReadFromModem: Modem read tcsetattr failed. ");
         printf("\nReadFromModem: Serial port read failed. errno - %d", err);
@@ -83,7 +82,7 @@ static int WaitForFirstByte(int fd, int waitMs) {
     pfd.events = POLLIN;
     pfd.revents = 0;
     for (;;) {
-        int n = poll(&pfd, 1, waitMs);
+        int n = OsPoll(&pfd, 1, waitMs);
         if (n >= 0) return n > 0 ? 1 : 0;
         if (errno != EINTR) return -1;
     }
@@ -102,7 +101,7 @@ int ReadFromModem(int fd, unsigned int timeout, char* buffer, int* count, short 
         n = -1;
     } else if (ready > 0) {
         do {
-            n = read(fd, buffer, ANALOG_REPLY_MAX);
+            n = OsRead(fd, buffer, ANALOG_REPLY_MAX);
         } while (n < 0 && errno == EINTR);
     }
 
@@ -172,7 +171,7 @@ int SendModemCmd(int fd) {
         const analog_cmd_t& cmd = cmds[i];
         reply[0] = '\0';
         size_t len = strlen(cmd.command);
-        if (write(fd, cmd.command, len) != static_cast<ssize_t>(len)) return 0;
+        if (OsWrite(fd, cmd.command, len) != static_cast<ssize_t>(len)) return 0;
         OsSleep(2);
 
         int count = 0;

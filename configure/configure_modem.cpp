@@ -4,7 +4,6 @@
 #include "configure/configure_modem.h"
 
 #include <termios.h>
-#include <unistd.h>
 
 #include <cstdio>
 
@@ -144,7 +143,7 @@ static void BringUpPpp(int* portFd, char* rxBuf, int cellBaud) {
         if (*portFd != 0) {
             PreparePortsForPpp(*portFd, rxBuf, cellBaud);
             // pppd opens the data port itself; from here on the line is its own.
-            close(*portFd);
+            OsClose(*portFd);
             *portFd = 0;
         }
         if (GeneratePPPChatScript() != 0) continue;
@@ -166,7 +165,7 @@ static void BringUpPpp(int* portFd, char* rxBuf, int cellBaud) {
         }
         printf("\nCFG-HCE: PPP1 connection up");
         OsSleep(kPppAddressSettleSec);
-        WriteIntLeaf(ReadPPP1IpAddrFromCds(), LEAF_CELL_IP_ADDR);
+        PublishPPP1IpAddr();
         if (confirmed) {
             printf("\nCFG-CFG: Successfully brought up PPP connection");
             return;

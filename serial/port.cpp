@@ -8,7 +8,6 @@
 #include <string.h>
 #include <sys/time.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include "base/globals.h"
 #include "base/os_seam.h"
@@ -44,7 +43,7 @@ int OpenModemPort(MODEM_PORT_TYPE type) {
     RootedPath(device, path, sizeof path);
     // Non-blocking so that an open never waits on modem control lines; ConfigModemPort clears it.
     // Close-on-exec: pppd and fping, started through the shell, must not hold the port.
-    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = OsOpen(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         printf(kOpenFailedFmt, label);
         return -1;
@@ -64,15 +63,15 @@ int ConfigModemPort(int fd, unsigned int speed) {
     cfsetispeed(&tio, static_cast<speed_t>(speed));
     cfsetospeed(&tio, static_cast<speed_t>(speed));
 
-    tcflush(fd, TCIFLUSH);
-    int setOk = tcsetattr(fd, TCSANOW, &tio) == 0;
-    int flagsOk = fcntl(fd, F_SETFL, 0) == 0;
+    OsTcflush(fd, TCIFLUSH);
+    int setOk = OsTcsetattr(fd, TCSANOW, &tio) == 0;
+    int flagsOk = OsFcntl(fd, F_SETFL, 0) == 0;
     return (setOk && flagsOk) ? OK : NOT_OK;
 }
 
 int SetCellPortTimeout(int fd, int seconds) {
     struct termios tio;
-    if (tcgetattr(fd, &tio) != 0) return -1;
+    if (OsTcgetattr(fd, &tio) != 0) return -1;
     tio.c_lflag &= ~static_cast<tcflag_t>(ICANON);
     int tenths;
     if (seconds < 0) {
@@ -85,13 +84,13 @@ int SetCellPortTimeout(int fd, int seconds) {
     }
     tio.c_cc[VTIME] = static_cast<cc_t>(tenths);
     tio.c_cc[VMIN] = 0;
-    return tcsetattr(fd, TCSANOW, &tio);
+    return OsTcsetattr(fd, TCSANOW, &tio);
 }
 
 int ReadModemPort(int fd, char* buf, int size) {
     if (size <= 0) return 0;
     for (;;) {
-        ssize_t n = read(fd, buf, static_cast<size_t>(size));
+        ssize_t n = OsRead(fd, buf, static_cast<size_t>(size));
         if (n >= 0) return static_cast<int>(n);
         if (errno == EINTR) continue;
         // Still non-blocking (opened, not yet configured): nothing has arrived yet.
@@ -103,7 +102,7 @@ int ReadModemPort(int fd, char* buf, int size) {
 int WriteModemPort(int fd, const char* buf, int len) {
     int done = 0;
     while (done < len) {
-        ssize_t n = write(fd, buf + done, static_cast<size_t>(len - done));
+        ssize_t n = OsWrite(fd, buf + done, static_cast<size_t>(len - done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;

@@ -106,7 +106,11 @@ char* AnswerValueStart(char* rxBuf, const char* cmd) {
     char own[32];
     snprintf(own, sizeof own, "%s:", name);
 
-    char* start = strstr(rxBuf, own);
+    // The answer to this asking stands after its echo; the same command's late answer to an
+    // earlier asking may stand ahead of it, and is taken only when it is alone in the read.
+    char* echo = strstr(rxBuf, cmd);
+    char* start = echo != nullptr ? strstr(echo + strlen(cmd), own) : nullptr;
+    if (start == nullptr) start = strstr(rxBuf, own);
     if (start == nullptr) {
         start = strstr(rxBuf, cmd);
         if (start == nullptr) return rxBuf;

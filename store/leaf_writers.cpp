@@ -44,12 +44,13 @@ void WriteTextLeaf(const std::string& text, const std::string& path) {
     SetLeaf(path, element, status);
 }
 
-int ReadPPP1IpAddrFromCds() {
+static int ReadAddress(bool* read) {
     const std::string path = LEAF_PPP1_IP_ADDRESS;
     toolkit::CElement element;
     api_status_t status = LEAF_DONE;
     element_property_t info = {};
-    if (api.get_leaf(path, status, element, info) == 0 && status == LEAF_DONE) {
+    *read = api.get_leaf(path, status, element, info) == 0 && status == LEAF_DONE;
+    if (*read) {
         std::string text;
         element.to_string(text);
         snprintf(ppp1IpAddr, sizeof ppp1IpAddr, "%s", text.c_str());
@@ -62,4 +63,15 @@ int ReadPPP1IpAddrFromCds() {
     if (inet_pton(AF_INET, ppp1IpAddr, &addr) != 1) return 0;
     // inet_pton gives network order; the leaf wants the first number in the top byte on any host.
     return static_cast<int>(ntohl(addr.s_addr));
+}
+
+int ReadPPP1IpAddrFromCds() {
+    bool read = false;
+    return ReadAddress(&read);
+}
+
+void PublishPPP1IpAddr() {
+    bool read = false;
+    int address = ReadAddress(&read);
+    if (read) WriteIntLeaf(address, LEAF_CELL_IP_ADDR);
 }

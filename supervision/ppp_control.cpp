@@ -11,7 +11,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/os_seam.h"
 #include "base/paths.h"
@@ -62,14 +61,14 @@ static int LeadingNumber(const char* text) {
 // of the daemon.
 static int OpenPidFile(const char* path) {
     struct stat st;
-    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (OsStat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return -2;
     }
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = OsOpen(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return -1;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
+    if (OsFstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        OsClose(fd);
         errno = EINVAL;
         return -2;
     }
@@ -86,15 +85,15 @@ int GetCellModemPPPDataInterfacePid() {
         printf("\nGetCellModemPPPDataInterfacePid: Unable to open %s path. errno = %d\n", path, errno);
         return -1;
     }
-    ssize_t got = fd < 0 ? -1 : read(fd, text, PID_TEXT_MAX);
+    ssize_t got = fd < 0 ? -1 : OsRead(fd, text, PID_TEXT_MAX);
     if (got < 0) {
         int err = errno;
         printf("\nGetCellModemPPPDataInterfacePid: Unable to read from %s path. errno = %d\n", path,
                err);
-        if (fd >= 0) close(fd);
+        if (fd >= 0) OsClose(fd);
         return -1;
     }
-    close(fd);
+    OsClose(fd);
     text[got] = '\0';
     return LeadingNumber(text);
 }

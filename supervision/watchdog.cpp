@@ -269,7 +269,7 @@ static void RestartPppd() {
     puts("HCM: PPP1 connection resurrected");
     fflush(stdout);
     OsSleep(PPP_REST_AFTER_CHANGE);
-    WriteIntLeaf(ReadPPP1IpAddrFromCds(), LEAF_CELL_IP_ADDR);
+    PublishPPP1IpAddr();
     counters.refreshElapsed = 0;
 }
 

@@ -12,6 +12,7 @@
 // temporary files of writers that died half-way are swept away by the next writer, and a write
 // that fails takes back the folders it made.
 #include "cds.h"
+#include "store_backend.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -328,107 +329,17 @@ void pcd_close(pcd_handle_t handle) {
     if (StoreDir(handle)) storeDirs[handle - 1][0] = '\0';
 }
 
-namespace toolkit {
+namespace cdsbackend {
 
-CElement::CElement() : type_(TYPE_NONE), b_(false), i_(0) {}
+bool Open(pcd_handle_t handle) { return StoreDir(handle) != nullptr; }
 
-void CElement::set_bool(bool v) {
-    type_ = TYPE_BOOL;
-    b_ = v;
+api_status_t Read(pcd_handle_t handle, const std::string& path, toolkit::CElement& element,
+                  element_property_t& info) {
+    return ReadLeaf(StoreDir(handle), path, element, info);
 }
 
-void CElement::set_int(int32_t v) {
-    type_ = TYPE_INT;
-    i_ = v;
+api_status_t Write(pcd_handle_t handle, const std::string& path, const toolkit::CElement& element) {
+    return WriteLeaf(StoreDir(handle), path, element);
 }
 
-void CElement::set_string(const std::string& v) {
-    type_ = TYPE_STRING;
-    s_ = v;
-}
-
-bool CElement::to_bool() const {
-    switch (type_) {
-    case TYPE_BOOL: return b_;
-    case TYPE_INT: return i_ != 0;
-    case TYPE_STRING: return s_ == "true" || s_ == "1";
-    default: return false;
-    }
-}
-
-int32_t CElement::to_int() const {
-    switch (type_) {
-    case TYPE_BOOL: return b_ ? 1 : 0;
-    case TYPE_INT: return i_;
-    case TYPE_STRING: {
-        // strtoll, not strtol: long is 32 bits on the target and would clamp before we do.
-        long long v = strtoll(s_.c_str(), nullptr, 10);
-        if (v < INT32_MIN) return INT32_MIN;
-        if (v > INT32_MAX) return INT32_MAX;
-        return static_cast<int32_t>(v);
-    }
-    default: return 0;
-    }
-}
-
-void CElement::to_string(std::string& out) const {
-    switch (type_) {
-    case TYPE_BOOL: out = b_ ? "true" : "false"; break;
-    case TYPE_INT: {
-        char num[16];
-        snprintf(num, sizeof num, "%ld", static_cast<long>(i_));
-        out = num;
-        break;
-    }
-    case TYPE_STRING: out = s_; break;
-    default: out.clear(); break;
-    }
-}
-
-CCds::CCds(pcd_handle_t handle) : handle_(handle) {}
-
-CCds::~CCds() {
-    if (handle_ != 0) pcd_close(handle_);
-}
-
-void CCds::set_handle(pcd_handle_t handle) {
-    if (handle_ != 0 && handle_ != handle) pcd_close(handle_);
-    handle_ = handle;
-}
-
-int CCds::get_leaf(const std::string& path, api_status_t& status, CElement& element,
-                   element_property_t& info) {
-    const char* dir = StoreDir(handle_);
-    if (!dir) {
-        element = CElement();
-        info = element_property_t();
-        status = CDS_STATUS_NO_STORE;
-        return -1;
-    }
-    status = ReadLeaf(dir, path, element, info);
-    return 0;
-}
-
-int CCds::get_leaves(const std::vector<std::string>& paths, std::vector<api_status_t>& statuses,
-                     std::vector<CElement>& elements, std::vector<element_property_t>& infos) {
-    const char* dir = StoreDir(handle_);
-    statuses.assign(paths.size(), dir ? CDS_STATUS_OK : CDS_STATUS_NO_STORE);
-    elements.assign(paths.size(), CElement());
-    infos.assign(paths.size(), element_property_t());
-    if (!dir) return -1;
-    for (size_t i = 0; i < paths.size(); i++) statuses[i] = ReadLeaf(dir, paths[i], elements[i], infos[i]);
-    return 0;
-}
-
-int CCds::set_leaf(const std::string& path, const CElement& element, api_status_t& status,
-                   pcd_tribool_t, std::string&) {
-    const char* dir = StoreDir(handle_);
-    if (!dir) {
-        status = CDS_STATUS_NO_STORE;
-        return -1;
-    }
-    status = WriteLeaf(dir, path, element);
-    return 0;
-}
-
-}  // namespace toolkit
+}  // namespace cdsbackend

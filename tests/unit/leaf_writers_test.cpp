@@ -1,7 +1,7 @@
 // Leaf writers: each kind reaches the store, and only a failed int write is reported. The ppp1
 // address read is proved by fuzz_ppp1_address (packing, the 19-character cut, the last good text
-// kept on a failed read) and by the end-to-end store-loss fault (its error line, the old address
-// published again).
+// kept on a failed read) and by the end-to-end store-loss fault (its error line, nothing published
+// in its place).
 #include <gtest/gtest.h>
 #include <stdio.h>
 

@@ -71,6 +71,7 @@ TEST(TextUtils, version_packs_three_fields_into_12_8_12_bits_or_gives_0) {
 TEST(TextUtils, answer_value_starts_at_the_commands_own_line_past_other_results) {
     const struct { const char* cmd; std::string answer, number; } rows[] = {
         {"AT+CSQ", "\r\n+CSQ: 12,99\r\n\r\nOK\r\nAT+CSQ\r", "12"},  // the last poll's late answer
+        {"AT+CSQ", "\r\n+CSQ: 12,99\r\n\r\nOK\r\nAT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n", "99"},  // and this one's
         {"AT+CGSN", "AT+CGSN\r\r\n#QSS: 1\r\n\r\n353535099996462\r\n\r\nOK\r\n", "353535099996462"},
         {"AT+GMR", "\r\n+CCID: 8901410427946\r\n\r\nOK\r\nAT+GMR\r\r\n20.00.524\r\n\r\nOK\r\n", "20.00.524"},
         {"AT+CGSN", "\r\n+CREG: 5\r\nAT+CGSN\r", ""},  // only the echo is ours: no value

@@ -237,6 +237,13 @@ TEST_F(Watchdog, refresh_of_one_minute_stops_pppd_and_the_next_pass_brings_it_ba
     store.SetInt(LEAF_CELL_IP_ADDR, 0);
     Run(1);
     EXPECT_EQ(store.GetInt(LEAF_CELL_IP_ADDR), 0x0A010203);
+    // A failed address read publishes nothing: the address ip-up published since stays.
+    Run(61);
+    unlink((store.dir() + LEAF_PPP1_IP_ADDRESS).c_str());
+    store.SetInt(LEAF_CELL_IP_ADDR, 0x0A090807);
+    Run(1);
+    EXPECT_EQ(Count("ReadPPP1IpAddrFromCds: Error while reading"), 1u) << out;
+    EXPECT_EQ(store.GetInt(LEAF_CELL_IP_ADDR), 0x0A090807);
 }
 
 TEST_F(Watchdog, a_refresh_pass_does_not_ping_and_the_due_ping_follows_once_the_link_is_back) {
