@@ -49,6 +49,11 @@ struct Modem {
     // The saved profile (AT&W) brings its value back at every power-up.
     int dtr = 2;
     int savedDtr = 2;
+    // Firmware differences in what the hang-up and a stray line get: ATH that ends a call says
+    // NO CARRIER instead of OK, and a line without AT ("+++" sent to a modem already in command
+    // mode) is answered ERROR instead of nothing.
+    bool hangUpNoCarrier = false;
+    bool strayLineError = false;
 
     std::string imei = "353535099996462";
     std::string iccid = "89014104279461713562";

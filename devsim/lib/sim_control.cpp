@@ -75,6 +75,8 @@ std::string SimDevice::Impl::Status() const {
       << "call " << (m.inCall ? "up" : "down") << "\n"
       << "data-mode " << (m.dataMode ? "on" : "off") << "\n"
       << "dtr " << m.dtr << "," << m.savedDtr << "\n"
+      << "hang-up-answer " << (m.hangUpNoCarrier ? "no-carrier" : "ok") << "\n"
+      << "stray-line " << (m.strayLineError ? "error" : "silent") << "\n"
       << "network " << (!m.dialOk ? "refuse" : peer.silent ? "silent" : "normal") << "\n"
       << "dial-hang " << (m.dialHeldUntilMs >= 0 ? "held" : m.dialHangMs > 0 ? "armed" : "none") << "\n"
       << "pings " << (peer.pingsDropped ? "dropped" : "answered") << "\n"
@@ -229,6 +231,16 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         // The saved profile: the setting outlives power cycles until AT&D changes it.
         if (arg != "ignore" && arg != "hangup") return "error: expected ignore or hangup";
         m.dtr = m.savedDtr = arg == "ignore" ? 0 : 2;
+        return "ok";
+    }
+    if (word == "hang-up-answer") {
+        if (arg != "ok" && arg != "no-carrier") return "error: expected ok or no-carrier";
+        m.hangUpNoCarrier = arg == "no-carrier";
+        return "ok";
+    }
+    if (word == "stray-line") {
+        if (arg != "silent" && arg != "error") return "error: expected silent or error";
+        m.strayLineError = arg == "error";
         return "ok";
     }
     if (word == "drop" || (word == "network" && arg == "drop")) {
