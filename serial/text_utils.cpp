@@ -101,12 +101,25 @@ int LeadingDecimal(const char* text) {
     return v;
 }
 
-char* AnswerValueStart(char* rxBuf, const char* cmd) {
+// The command's own result line, the first in the read in any of the spellings firmwares use:
+// "+CCID:" or "#CCID:" for AT+CCID, and 3GPP's name with a C in front of V.250's ("+CGMR:" for
+// AT+GMR). Null when there is none.
+static char* OwnResultLine(char* rxBuf, const char* cmd) {
     const char* name = strncmp(cmd, "AT", 2) == 0 ? cmd + 2 : cmd;
-    char own[32];
-    snprintf(own, sizeof own, "%s:", name);
+    if (*name == '+' || *name == '#') name++;
+    static const char* const kSpellings[] = {"+%s:", "#%s:", "+C%s:", "#C%s:"};
+    char* first = nullptr;
+    for (const char* spelling : kSpellings) {
+        char own[32];
+        snprintf(own, sizeof own, spelling, name);
+        char* at = strstr(rxBuf, own);
+        if (at != nullptr && (first == nullptr || at < first)) first = at;
+    }
+    return first;
+}
 
-    char* start = strstr(rxBuf, own);
+char* AnswerValueStart(char* rxBuf, const char* cmd) {
+    char* start = OwnResultLine(rxBuf, cmd);
     if (start == nullptr) {
         start = strstr(rxBuf, cmd);
         if (start == nullptr) return rxBuf;
