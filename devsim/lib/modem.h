@@ -36,9 +36,11 @@ struct Modem {
     bool simPresent = true;
     bool dialOk = true;
     // A dial the network leaves unanswered: dialHangMs > 0 holds the next dial that long, and
-    // while dialHeldUntilMs >= 0 a dial waits for its answer (NO CARRIER at that time).
+    // while dialHeldUntilMs >= 0 a dial waits for its answer (NO CARRIER at that time, or CONNECT
+    // for a network that is only slow to answer: dialAnsweredLate).
     int dialHangMs = 0;
     int64_t dialHeldUntilMs = -1;
+    bool dialAnsweredLate = false;
     // A reboot of the modem's own (a firmware update over the air) keeps it silent until this
     // time; a power cycle meanwhile does not shorten it, the update goes on after power-up.
     int64_t rebootUntilMs = 0;

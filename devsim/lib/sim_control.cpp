@@ -207,9 +207,10 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     // A dial left hanging, and a reboot of the modem's own: the calls that end without warning.
-    if (word == "dial" && arg.compare(0, 5, "hang ") == 0) {
-        if (!ParseDecimal(arg.substr(5), 1, 3600, n)) return "error: dial hang takes seconds, 1 to 3600";
+    if (word == "dial" && (arg.compare(0, 5, "hang ") == 0 || arg.compare(0, 5, "late ") == 0)) {
+        if (!ParseDecimal(arg.substr(5), 1, 3600, n)) return "error: dial hang|late takes seconds, 1 to 3600";
         m.dialHangMs = n * 1000;
+        m.dialAnsweredLate = arg[0] == 'l';
         return "ok";
     }
     if (word == "reboot") {
@@ -223,7 +224,7 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     if (word == "dial") {
-        if (arg != "ok" && arg != "no-carrier") return "error: expected ok, no-carrier or hang SECONDS";
+        if (arg != "ok" && arg != "no-carrier") return "error: expected ok, no-carrier, hang or late SECONDS";
         m.dialOk = arg == "ok";
         return "ok";
     }

@@ -173,6 +173,7 @@ const char* ControlHelp() {
            "  dial hang SECONDS        the next dial gets no answer for SECONDS, then NO CARRIER;\n"
            "                           a byte from the host (NO CARRIER) or a dropped DTR under\n"
            "                           AT&D2 ends it sooner (status: dial-hang armed|held|none)\n"
+           "  dial late SECONDS        the same, but CONNECT after SECONDS (a slow network)\n"
            "  dtr ignore|hangup        the saved profile's AT&D0 / AT&D2: a closed data port\n"
            "                           leaves the call up in data mode / hangs it up\n"
            "  hang-up-answer ok|no-carrier   what ATH says when it ends a call\n"
