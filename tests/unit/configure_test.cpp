@@ -161,8 +161,7 @@ TEST_F(ConfigureTest, a_modem_refusing_ping_answers_still_gets_its_type_leaf_and
     EXPECT_EQ(pppdStarts, 1);
 }
 
-// A link seen only at the last look takes another pass; a second pppd there would hang up the
-// call the first one carries, so the pass starts one only when the first has gone.
+// A second pppd beside the one a late link came with would hang that call up.
 TEST_F(ConfigureTest, a_link_seen_only_at_the_last_look_gets_a_second_pass_but_no_second_pppd) {
     const struct { int aliveFrom, deadAt, starts, passes; } rows[] = {
         {10, 0, 1, 1},    // the tenth check still counts

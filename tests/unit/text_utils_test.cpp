@@ -74,7 +74,6 @@ TEST(TextUtils, answer_value_starts_at_the_commands_own_line_past_other_results)
         {"AT+CGSN", "AT+CGSN\r\r\n#QSS: 1\r\n\r\n353535099996462\r\n\r\nOK\r\n", "353535099996462", true},
         {"AT+GMR", "\r\n+CCID: 8901410427946\r\n\r\nOK\r\nAT+GMR\r\r\n20.00.524\r\n\r\nOK\r\n", "20.00.524", true},
         {"AT+CGSN", "\r\n+CREG: 5\r\nAT+CGSN\r", "", true},  // only the echo is ours: no value
-        // The command's own line spelled as other firmwares do.
         {"AT+CCID", "AT+CCID\r\r\n#CCID: 89014104279461713562\r\n\r\nOK\r\n", "89014104279461713562", false},
         {"AT+GMR", "AT+GMR\r\r\n+CGMR: 20.00.524\r\n\r\nOK\r\n", "20.00.524", false},
         {"AT+CGSN", "AT+CGSN\r\r\n+CGSN: 353535099996462\r\n\r\nOK\r\n", "353535099996462", false},
