@@ -97,12 +97,13 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
     const int64_t now = MonoMs();
     int n = 0;
 
-    auto onOff = [&](bool& flag) -> std::string {
-        if (arg == "on") flag = true;
-        else if (arg == "off") flag = false;
-        else return "error: expected on or off";
+    // One of two words; the flag holds whether it was the first.
+    auto either = [&](const char* first, const char* second, bool& flag) -> std::string {
+        if (arg != first && arg != second) return std::string("error: expected ") + first + " or " + second;
+        flag = arg == first;
         return "ok";
     };
+    auto onOff = [&](bool& flag) { return either("on", "off", flag); };
 
     if (word == "help") return ControlHelp();
     if (word == "status") return Status();
@@ -234,16 +235,8 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         m.dtr = m.savedDtr = arg == "ignore" ? 0 : 2;
         return "ok";
     }
-    if (word == "hang-up-answer") {
-        if (arg != "ok" && arg != "no-carrier") return "error: expected ok or no-carrier";
-        m.hangUpNoCarrier = arg == "no-carrier";
-        return "ok";
-    }
-    if (word == "stray-line") {
-        if (arg != "silent" && arg != "error") return "error: expected silent or error";
-        m.strayLineError = arg == "error";
-        return "ok";
-    }
+    if (word == "hang-up-answer") return either("no-carrier", "ok", m.hangUpNoCarrier);
+    if (word == "stray-line") return either("error", "silent", m.strayLineError);
     if (word == "drop" || (word == "network" && arg == "drop")) {
         EndCall(true, now);
         return "ok";
