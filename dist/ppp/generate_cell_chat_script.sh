@@ -8,12 +8,12 @@
 # A modem that ignores DTR (AT&D0, the factory setting of some) keeps the last call up in data
 # mode after pppd closes the port, and the AT only goes to the network. When no OK comes within
 # 2 s (silence enough for the guard time), "+++" follows; after a second of silence the modem is
-# back in command mode and says OK, and ATH ends the call. "+++" therefore reaches only a modem
-# that did not answer AT, never one in command mode, which may answer such a line with ERROR.
-# ATH ends a call kept that way; a modem that reports the call's end with NO CARRIER instead of
-# OK costs the hang-up's 3 s and an AT, and NO CARRIER ends the script nowhere: before the dial
-# it is the old call's end, after it the end of a dial broken off below. ERROR ends it from the
-# hang-up on (AT&D2 or the dial refused).
+# back in command mode and says OK, and ATH ends the call. "+++" thus reaches only a modem that
+# did not answer AT, never one in command mode, which may answer such a line with ERROR.
+# Some modems report the end of a call that ATH ends with NO CARRIER instead of OK: that costs
+# the hang-up's 3 s and an AT. NO CARRIER ends the script nowhere (before the dial it is the old
+# call's end, after it the end of a dial broken off below); ERROR does once the hang-up is
+# answered (AT&D2 refused, or the dial).
 # A dial whose activation request the network lost gets no answer for many seconds. After 10 s a
 # carriage return breaks it off (any byte ends a dial in progress; the modem says NO CARRIER) and
 # the script dials once more: a fresh request is mostly answered at once, well within the time
