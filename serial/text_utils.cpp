@@ -107,11 +107,11 @@ int LeadingDecimal(const char* text) {
 static char* OwnResultLine(char* rxBuf, const char* cmd) {
     const char* name = strncmp(cmd, "AT", 2) == 0 ? cmd + 2 : cmd;
     if (*name == '+' || *name == '#') name++;
-    static const char* const kSpellings[] = {"+%s:", "#%s:", "+C%s:", "#C%s:"};
+    static const char* const kPrefixes[] = {"+", "#", "+C", "#C"};
     char* first = nullptr;
-    for (const char* spelling : kSpellings) {
+    for (const char* prefix : kPrefixes) {
         char own[32];
-        snprintf(own, sizeof own, spelling, name);
+        snprintf(own, sizeof own, "%s%s:", prefix, name);
         char* at = strstr(rxBuf, own);
         if (at != nullptr && (first == nullptr || at < first)) first = at;
     }
