@@ -26,6 +26,7 @@ ctl() {  # LINE: one control line to the simulator; a refusal shows on the conso
         echo "rehearsal: the simulator refused \"$1\""
 }
 leaf() { cds get "$1" 2>/dev/null; }
+leaf_is() { [ "$(leaf "$1")" = "$2" ]; }
 count() {  # FILE PATTERN: matching lines, 0 for a file not there yet
     n=$(grep -c -- "$2" "$1" 2>/dev/null)
     echo "${n:-0}"
@@ -73,4 +74,13 @@ finish() {
 }
 step() {  # NAME COMMAND...: a result line; the plan ends at the first failed step
     check "$@" || finish
+}
+
+# Seconds from the start of the pppd that serves ppp1 to its pid file, to a hundredth: how much of
+# the daemon's wait for pppd the dial took.
+pid_file_delay() {
+    pid=$(cat /var/run/ppp1.pid 2>/dev/null) && [ -r "/proc/$pid/stat" ] || { echo "?"; return; }
+    awk -v tick="$(getconf CLK_TCK)" -v started="$(cut -d' ' -f22 "/proc/$pid/stat")" \
+        -v written="$(stat -c %.9Y /var/run/ppp1.pid)" -v now="$(date +%s.%N)" \
+        '{ printf "%.2f", $1 - started / tick - (now - written) }' /proc/uptime
 }

@@ -139,6 +139,7 @@ static void PreparePortsForPpp(int fd, char* rxBuf, int cellBaud) {
 // Hands the data port to pppd and waits for the link. Returns only once the link was seen up
 // within the bring-up wait; ends the process when pppd is not running at all afterwards.
 static void BringUpPpp(int* portFd, char* rxBuf, int cellBaud) {
+    bool seenOnlyAtLastLook = false;
     for (;;) {
         if (*portFd != 0) {
             PreparePortsForPpp(*portFd, rxBuf, cellBaud);
@@ -147,7 +148,16 @@ static void BringUpPpp(int* portFd, char* rxBuf, int cellBaud) {
             *portFd = 0;
         }
         if (GeneratePPPChatScript() != 0) continue;
-        if (StartPPPDataConnection() != 0) continue;
+        // A link seen only at the last look is carried by the pppd that look found, its dial
+        // answered late. A second pppd would open the port beside it (nothing locks the port:
+        // the next pppd after a hang-up must not wait for the old one's lock) and drop DTR
+        // before its chat runs, which hangs up the live call. While that pppd lives, this pass
+        // only waits for it again.
+        if (seenOnlyAtLastLook && CheckPPPDataConnection() == 0) {
+            printf("\nCFG-HCE: pppd still running; no second pppd started");
+        } else if (StartPPPDataConnection() != 0) {
+            continue;
+        }
 
         OsSleep(kPppFirstCheckSec);
         bool confirmed = false;
@@ -171,6 +181,7 @@ static void BringUpPpp(int* portFd, char* rxBuf, int cellBaud) {
             return;
         }
         // Up only at the last look: it may not stay up, so go through the start-up again.
+        seenOnlyAtLastLook = true;
     }
 }
 

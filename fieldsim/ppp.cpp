@@ -163,6 +163,14 @@ void ChatConnected(int slot) {
     world->lateAddressUs = 0;
 }
 
+// The next send string, as chat sends it: with a final carriage return unless it ends in \c.
+void SetSend(Pppd& p, const std::string& raw) {
+    bool noCr = false;
+    std::string text = Unescape(raw, &noCr);  // before the test of noCr: operands are unsequenced
+    if (!noCr) text += '\r';
+    snprintf(p.pending, sizeof p.pending, "%s", text.c_str());
+}
+
 // Sends from the current send string; false when a \d pause was met (chat then goes on later).
 bool ChatSend(int slot, std::string& text) {
     size_t pause = text.find('\x01');
@@ -229,8 +237,7 @@ void ChatRun(int slot) {
             }
         }
         if (found) {
-            bool noCr = false;
-            snprintf(p.pending, sizeof p.pending, "%s", (Unescape(st.arg, &noCr) + (noCr ? "" : "\r")).c_str());
+            SetSend(p, st.arg);
             p.step++;
             p.sub = 0;
             p.deadline = 0;
@@ -241,9 +248,7 @@ void ChatRun(int slot) {
                 ChatFails(slot);  // a timeout with no subexpect left
                 return;
             }
-            bool noCr = false;
-            snprintf(p.pending, sizeof p.pending, "%s",
-                     (Unescape(st.expect[(size_t)p.sub + 1], &noCr) + (noCr ? "" : "\r")).c_str());
+            SetSend(p, st.expect[(size_t)p.sub + 1]);
             p.sub += 2;
             p.deadline = 0;
             continue;
@@ -316,7 +321,9 @@ bool LoadBoxFiles(const char* sourceDir) {
         } else {
             st.type = ChatStep::PAIR;
             st.expect = Split(w[0], '-');
-            for (std::string& e : st.expect) e = Unescape(e, nullptr);
+            // The expects are matched as they arrive; the sends between them keep their escapes
+            // until they go out, where a \c takes away the final carriage return.
+            for (size_t i = 0; i < st.expect.size(); i += 2) st.expect[i] = Unescape(st.expect[i], nullptr);
             if (st.expect.size() % 2 == 0) return false;
         }
         chatScript.push_back(st);

@@ -101,16 +101,29 @@ int LeadingDecimal(const char* text) {
     return v;
 }
 
-char* AnswerValueStart(char* rxBuf, const char* cmd) {
+// The command's own result line, the first in the read in any of the spellings firmwares use:
+// "+CCID:" or "#CCID:" for AT+CCID, and 3GPP's name with a C in front of V.250's ("+CGMR:" for
+// AT+GMR). Null when there is none.
+static char* OwnResultLine(char* rxBuf, const char* cmd) {
     const char* name = strncmp(cmd, "AT", 2) == 0 ? cmd + 2 : cmd;
-    char own[32];
-    snprintf(own, sizeof own, "%s:", name);
+    if (*name == '+' || *name == '#') name++;
+    static const char* const kPrefixes[] = {"+", "#", "+C", "#C"};
+    char* first = nullptr;
+    for (const char* prefix : kPrefixes) {
+        char own[32];
+        snprintf(own, sizeof own, "%s%s:", prefix, name);
+        char* at = strstr(rxBuf, own);
+        if (at != nullptr && (first == nullptr || at < first)) first = at;
+    }
+    return first;
+}
 
+char* AnswerValueStart(char* rxBuf, const char* cmd) {
     // The answer to this asking stands after its echo; the same command's late answer to an
     // earlier asking may stand ahead of it, and is taken only when it is alone in the read.
     char* echo = strstr(rxBuf, cmd);
-    char* start = echo != nullptr ? strstr(echo + strlen(cmd), own) : nullptr;
-    if (start == nullptr) start = strstr(rxBuf, own);
+    char* start = echo != nullptr ? OwnResultLine(echo + strlen(cmd), cmd) : nullptr;
+    if (start == nullptr) start = OwnResultLine(rxBuf, cmd);
     if (start == nullptr) {
         start = strstr(rxBuf, cmd);
         if (start == nullptr) return rxBuf;

@@ -15,9 +15,10 @@ int LeadingDecimal(const char* text);
 // Where the value of a query's answer starts in rxBuf, for YankStrNumbers. A modem may put other
 // lines in front of it: unsolicited result codes ("+CREG: 5", "#QSS: 1", RING) and the late answer
 // of an earlier command. The value is taken from the command's own result line ("+CSQ: 17,99"
-// for AT+CSQ) wherever it stands; for a bare answer ("353535099996462" for AT+CGSN) from the
-// first line after the command's echo that is not another command's "+"/"#" result. An own line
-// after the echo wins over one ahead of it (the same command's late answer to an earlier asking).
-// Without the echo, rxBuf itself. When digits are passed over, prints
+// for AT+CSQ; "#CCID:" for AT+CCID and "+CGMR:" for AT+GMR count as their own too) wherever it
+// stands; for a bare answer ("353535099996462" for AT+CGSN) from the first line after the
+// command's echo that is not another command's "+"/"#" result. An own line after the echo wins
+// over one ahead of it (the same command's late answer to an earlier asking). Without either,
+// rxBuf itself. When digits are passed over, prints
 // "\nCFG-ANS: CMD: value taken N bytes into the reply, past other results".
 char* AnswerValueStart(char* rxBuf, const char* cmd);

@@ -36,9 +36,11 @@ struct Modem {
     bool simPresent = true;
     bool dialOk = true;
     // A dial the network leaves unanswered: dialHangMs > 0 holds the next dial that long, and
-    // while dialHeldUntilMs >= 0 a dial waits for its answer (NO CARRIER at that time).
+    // while dialHeldUntilMs >= 0 a dial waits for its answer (NO CARRIER at that time, or CONNECT
+    // for a network that is only slow to answer: dialAnsweredLate).
     int dialHangMs = 0;
     int64_t dialHeldUntilMs = -1;
+    bool dialAnsweredLate = false;
     // A reboot of the modem's own (a firmware update over the air) keeps it silent until this
     // time; a power cycle meanwhile does not shorten it, the update goes on after power-up.
     int64_t rebootUntilMs = 0;
@@ -49,6 +51,11 @@ struct Modem {
     // The saved profile (AT&W) brings its value back at every power-up.
     int dtr = 2;
     int savedDtr = 2;
+    // Firmware differences in what the hang-up and a stray line get: ATH that ends a call says
+    // NO CARRIER instead of OK, and a line without AT ("+++" sent to a modem already in command
+    // mode) is answered ERROR instead of nothing.
+    bool hangUpNoCarrier = false;
+    bool strayLineError = false;
 
     std::string imei = "353535099996462";
     std::string iccid = "89014104279461713562";

@@ -133,9 +133,10 @@ std::string CellCommand(Modem& m, int port, const std::string& body) {
         return Info("CONNECT 100000000");
     }
     if (cmd == "H" || cmd == "H0") {
+        const bool ended = m.inCall;
         m.inCall = false;
         m.dataMode = false;
-        return kOk;
+        return ended && m.hangUpNoCarrier ? Info("NO CARRIER") : kOk;
     }
     if (cmd == "O" || cmd == "O0") {
         if (port != PORT_DATA || !m.inCall) return Info("NO CARRIER");
@@ -238,7 +239,8 @@ std::string ModemAnswer(Modem& m, int port, const std::string& line) {
     std::string out = m.echo ? line + "\r" : std::string();
     if (line.size() < 2 || toupper((unsigned char)line[0]) != 'A' ||
         toupper((unsigned char)line[1]) != 'T') {
-        return out;  // not a command: a modem only listens after "AT"
+        // Not a command: a modem only listens after "AT"; some refuse the line out loud.
+        return m.type == MODEM_CELL && m.strayLineError ? out + kError : out;
     }
     const std::string body = line.substr(2);
     if (m.type == MODEM_ANALOG) return out + AnalogCommand(m, body);

@@ -101,10 +101,17 @@ void SimDevice::Impl::Relay(int64_t nowMs) {
 }
 
 // A held dial ends: the modem gives up on the network (dueOnly) or the host breaks it off with a
-// byte; either way NO CARRIER, and no call.
+// byte; either way NO CARRIER, and no call. A slow network's answer comes at that time instead.
 void SimDevice::Impl::AbortDial(int64_t nowMs, bool dueOnly) {
     if (modem.dialHeldUntilMs < 0 || (dueOnly && nowMs < modem.dialHeldUntilMs)) return;
     modem.dialHeldUntilMs = -1;
+    if (dueOnly && modem.dialAnsweredLate) {
+        modem.inCall = modem.dataMode = true;
+        std::string answer = "\r\nCONNECT 100000000\r\n";
+        if (!peer.command.empty()) StartCall(answer, nowMs);
+        Queue(PORT_DATA, answer, nowMs, true);
+        return;
+    }
     Queue(PORT_DATA, kNoCarrier, nowMs, true);
 }
 

@@ -75,6 +75,8 @@ std::string SimDevice::Impl::Status() const {
       << "call " << (m.inCall ? "up" : "down") << "\n"
       << "data-mode " << (m.dataMode ? "on" : "off") << "\n"
       << "dtr " << m.dtr << "," << m.savedDtr << "\n"
+      << "hang-up-answer " << (m.hangUpNoCarrier ? "no-carrier" : "ok") << "\n"
+      << "stray-line " << (m.strayLineError ? "error" : "silent") << "\n"
       << "network " << (!m.dialOk ? "refuse" : peer.silent ? "silent" : "normal") << "\n"
       << "dial-hang " << (m.dialHeldUntilMs >= 0 ? "held" : m.dialHangMs > 0 ? "armed" : "none") << "\n"
       << "pings " << (peer.pingsDropped ? "dropped" : "answered") << "\n"
@@ -95,12 +97,13 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
     const int64_t now = MonoMs();
     int n = 0;
 
-    auto onOff = [&](bool& flag) -> std::string {
-        if (arg == "on") flag = true;
-        else if (arg == "off") flag = false;
-        else return "error: expected on or off";
+    // One of two words; the flag holds whether it was the first.
+    auto either = [&](const char* first, const char* second, bool& flag) -> std::string {
+        if (arg != first && arg != second) return std::string("error: expected ") + first + " or " + second;
+        flag = arg == first;
         return "ok";
     };
+    auto onOff = [&](bool& flag) { return either("on", "off", flag); };
 
     if (word == "help") return ControlHelp();
     if (word == "status") return Status();
@@ -205,9 +208,10 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     // A dial left hanging, and a reboot of the modem's own: the calls that end without warning.
-    if (word == "dial" && arg.compare(0, 5, "hang ") == 0) {
-        if (!ParseDecimal(arg.substr(5), 1, 3600, n)) return "error: dial hang takes seconds, 1 to 3600";
+    if (word == "dial" && (arg.compare(0, 5, "hang ") == 0 || arg.compare(0, 5, "late ") == 0)) {
+        if (!ParseDecimal(arg.substr(5), 1, 3600, n)) return "error: dial hang|late takes seconds, 1 to 3600";
         m.dialHangMs = n * 1000;
+        m.dialAnsweredLate = arg[0] == 'l';
         return "ok";
     }
     if (word == "reboot") {
@@ -221,7 +225,7 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         return "ok";
     }
     if (word == "dial") {
-        if (arg != "ok" && arg != "no-carrier") return "error: expected ok, no-carrier or hang SECONDS";
+        if (arg != "ok" && arg != "no-carrier") return "error: expected ok, no-carrier, hang or late SECONDS";
         m.dialOk = arg == "ok";
         return "ok";
     }
@@ -231,6 +235,8 @@ std::string SimDevice::Impl::Run(const std::string& rawLine) {
         m.dtr = m.savedDtr = arg == "ignore" ? 0 : 2;
         return "ok";
     }
+    if (word == "hang-up-answer") return either("no-carrier", "ok", m.hangUpNoCarrier);
+    if (word == "stray-line") return either("error", "silent", m.strayLineError);
     if (word == "drop" || (word == "network" && arg == "drop")) {
         EndCall(true, now);
         return "ok";

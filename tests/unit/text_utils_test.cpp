@@ -69,19 +69,22 @@ TEST(TextUtils, version_packs_three_fields_into_12_8_12_bits_or_gives_0) {
 
 // Late answers and unsolicited codes around a query's answer (the cell rows put codes ahead of it).
 TEST(TextUtils, answer_value_starts_at_the_commands_own_line_past_other_results) {
-    const struct { const char* cmd; std::string answer, number; } rows[] = {
-        {"AT+CSQ", "\r\n+CSQ: 12,99\r\n\r\nOK\r\nAT+CSQ\r", "12"},  // the last poll's late answer
-        {"AT+CSQ", "\r\n+CSQ: 12,99\r\n\r\nOK\r\nAT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n", "99"},  // and this one's
-        {"AT+CGSN", "AT+CGSN\r\r\n#QSS: 1\r\n\r\n353535099996462\r\n\r\nOK\r\n", "353535099996462"},
-        {"AT+GMR", "\r\n+CCID: 8901410427946\r\n\r\nOK\r\nAT+GMR\r\r\n20.00.524\r\n\r\nOK\r\n", "20.00.524"},
-        {"AT+CGSN", "\r\n+CREG: 5\r\nAT+CGSN\r", ""},  // only the echo is ours: no value
+    const struct { const char* cmd; std::string answer, number; bool passedOver; } rows[] = {
+        {"AT+CSQ", "\r\n+CSQ: 12,99\r\n\r\nOK\r\nAT+CSQ\r", "12", false},  // the last poll's late answer
+        {"AT+CSQ", "\r\n+CSQ: 12,99\r\n\r\nOK\r\nAT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n", "99", true},  // and this one's
+        {"AT+CGSN", "AT+CGSN\r\r\n#QSS: 1\r\n\r\n353535099996462\r\n\r\nOK\r\n", "353535099996462", true},
+        {"AT+GMR", "\r\n+CCID: 8901410427946\r\n\r\nOK\r\nAT+GMR\r\r\n20.00.524\r\n\r\nOK\r\n", "20.00.524", true},
+        {"AT+CGSN", "\r\n+CREG: 5\r\nAT+CGSN\r", "", true},  // only the echo is ours: no value
+        {"AT+CCID", "AT+CCID\r\r\n#CCID: 89014104279461713562\r\n\r\nOK\r\n", "89014104279461713562", false},
+        {"AT+GMR", "AT+GMR\r\r\n+CGMR: 20.00.524\r\n\r\nOK\r\n", "20.00.524", false},
+        {"AT+CGSN", "AT+CGSN\r\r\n+CGSN: 353535099996462\r\n\r\nOK\r\n", "353535099996462", false},
     };
     for (const auto& row : rows) {
         std::string rx = row.answer;
         char number[41] = {};
         testing::internal::CaptureStdout();
         YankStrNumbers(AnswerValueStart(&rx[0], row.cmd), number, 40);
-        Captured();
+        EXPECT_EQ(Captured().find("past other results") != std::string::npos, row.passedOver) << row.answer;
         EXPECT_EQ(std::string(number), row.number) << row.answer;
     }
 }
