@@ -202,7 +202,7 @@ int RunOne(const Options& o, uint64_t seed, bool swarm) {
         w.daemonPid = SpawnPid("linkwarden", -1);
         SpawnPid("logger", 0);
         w.daemonRunning = true;
-        w.inSupervision = false;
+        w.inSupervision = w.restartWait = false;
         w.passes = 0;
         w.fdPassBaseline = -1;
         w.lastTraceAt = w.now;
@@ -219,7 +219,7 @@ int RunOne(const Options& o, uint64_t seed, bool swarm) {
         }
         EndProc(w.daemonPid);
         w.daemonRunning = false;
-        w.inSupervision = false;
+        w.inSupervision = w.restartWait = false;
         if (WIFSIGNALED(status)) {
             Violation("daemon-crashed", "the daemon was killed by signal %d", WTERMSIG(status));
             break;

@@ -345,6 +345,7 @@ int RunShell(const char* command) {
         return Fping(command);
     }
     if (strcmp(command, kPppdCommand) == 0) {
+        w.restartWait = w.inSupervision;
         StartPppd();
         status = 0;
     } else if (strncmp(command, "exec rm -rf ", 12) == 0) {

@@ -89,6 +89,8 @@ ssize_t TraceWrite(void*, const char* buf, size_t n) {
             if (lineLen > 0) {
                 line[lineLen] = '\0';
                 memcpy(w.lastLine, line, (size_t)lineLen + 1);
+                if (strstr(line, "connection resurrected") || strstr(line, "connection not resurrected"))
+                    w.restartWait = false;
                 if (const char* r = strstr(line, kSupervisionBegins)) {
                     w.inSupervision = true;
                     w.refreshSetting = atoll(r + strlen(kSupervisionBegins)) * SEC;

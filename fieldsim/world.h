@@ -125,6 +125,7 @@ struct World {
     int daemonPid;
     int starts;
     bool daemonRunning, inSupervision;
+    bool restartWait;  // the watchdog has started pppd and not yet said whether it is back
 
     // The store and the power service.
     Leaf leaves[48];

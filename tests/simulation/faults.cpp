@@ -94,9 +94,10 @@ int Open(int kind) {
     o.serial = ++w.occurrenceSerial;
     o.begin = w.now;
     o.end = -1;
-    // A fault that meets a link being brought up (a start, the watchdog's restart wait) meets
-    // waits that end the process by design: only one that meets a carrying link is judged.
-    o.inSupervision = w.daemonRunning && w.inSupervision && w.linkUp;
+    // A fault that meets a link being brought up (a start, the watchdog's restart wait, even once
+    // the new pppd carries traffic and the daemon has not looked yet) meets waits that end the
+    // process by design: only one that meets a carrying link under supervision is judged.
+    o.inSupervision = w.daemonRunning && w.inSupervision && !w.restartWait && w.linkUp;
     w.stats[kind].count++;
     return w.activeCount++;
 }
