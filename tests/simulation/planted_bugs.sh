@@ -16,7 +16,7 @@ bugs=(
   "refresh-in-16-bits~supervision/watchdog.h~    int refreshElapsed;~    short refreshElapsed;"
   "aux-count-never-reset~supervision/watchdog.cpp~        counters.auxFailCount = 0;~        ;"
   "stale-address-published~supervision/watchdog.cpp~    PublishPPP1IpAddr();~    WriteIntLeaf(ReadPPP1IpAddrFromCds(), LEAF_CELL_IP_ADDR);"
-  "first-own-line-taken~serial/text_utils.cpp~    char* start = echo != nullptr ? strstr(echo + strlen(cmd), own) : nullptr;~    char* start = nullptr; (void)echo;"
+  "first-own-line-taken~serial/text_utils.cpp~    char* start = echo != nullptr ? OwnResultLine(echo + strlen(cmd), cmd) : nullptr;~    char* start = nullptr; (void)echo;"
 )
 for bug in "${bugs[@]}"; do
     IFS='~' read -r -d '' name file old new <<< "$bug" || true
